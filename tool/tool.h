@@ -1,0 +1,46 @@
+// The Kelvorin driver: run settings, the input name table, the entry and the
+// RSS run.
+#pragma once
+
+#include <cstdint>
+
+constexpr const char *PROGRAM_NAME = "Kelvorin";
+constexpr int32_t MAX_INPUT_FILES = 10000;
+
+// Written only by the command line parser.
+struct run_settings_t {
+    const char *out_name; // output file name, or null when not given
+    int32_t phase_res;    // -1 from the first input, 0 Normal, 1 High, 2 Super
+    bool overwrite;
+    bool verbose;
+};
+
+// Input names in the order they were met; the copies live until the process
+// ends.
+struct input_table_t {
+    char *names[MAX_INPUT_FILES];
+    int32_t count;
+};
+
+extern run_settings_t g_settings;
+extern input_table_t g_inputs;
+
+// The whole program: parses the command line, checks the inputs, asks before
+// replacing an existing output, runs rss_run. Yields the exit status (0 or 1);
+// main ends the process with it.
+int tool_main(int argc, char **argv);
+
+// Writes the usage text to standard output.
+void print_usage();
+
+// Appends the names of a list file to the input table; false after writing
+// its own error message.
+bool read_list_file(const char *path);
+
+// Computes the RSS of the inputs and writes the output file. False after
+// writing its own error message.
+bool rss_run();
+
+// Returns settings and table to their start state, releasing the name copies
+// (lets tests run the entry more than once in one process).
+void tool_reset();
