@@ -15,9 +15,13 @@ uint32_t element_count(const window_t &w) {
 }
 
 // NaN compares false, so it is invalid too.
-inline bool dbl_valid(double x) { return x < DBL_MAP_INVALID; }
+inline bool dbl_valid(double x) {
+    return x < DBL_MAP_INVALID;
+}
 
-inline bool int_valid(int32_t v) { return v < INT_MAP_INVALID; }
+inline bool int_valid(int32_t v) {
+    return v < INT_MAP_INVALID;
+}
 
 constexpr double ROUND_MIN = -67108864.0; // -2^26
 constexpr double ROUND_MAX = 67108863.0;  // 2^26 - 1
@@ -47,7 +51,9 @@ int32_t dbl_map_to_int(const dbl_map_t *src, int_map_t *dst) {
     for (uint32_t i = 0; i < n; ++i) {
         const double x = s[i];
         if (x >= ROUND_MIN && x <= ROUND_MAX) {
-            d[i] = static_cast<int32_t>(x >= 0.0 ? x + 0.5 : x - 0.5);
+            // Half away from zero. std::round is exact where x + 0.5 is not
+            // (0.49999999999999994 + 0.5 rounds up to 1.0).
+            d[i] = static_cast<int32_t>(std::round(x));
         } else {
             d[i] = INT_MAP_INVALID;
         }

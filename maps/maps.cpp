@@ -14,7 +14,9 @@ uint32_t element_count(const window_t &w) {
 
 // Takes n elements of `elem` bytes from the allocation hook; byte counts are
 // formed in 64 bits.
-void *take(uint64_t n, uint64_t elem) { return u_malloc_fn(static_cast<std::size_t>(n * elem)); }
+void *take(uint64_t n, uint64_t elem) {
+    return u_malloc_fn(static_cast<std::size_t>(n * elem));
+}
 
 bool within(const window_t *w, const window_t *map_window) {
     const int32_t r = wn_compare(w, map_window);
@@ -24,6 +26,12 @@ bool within(const window_t *w, const window_t *map_window) {
 } // namespace
 
 int32_t wn_compare(const window_t *a, const window_t *b) {
+    // An empty window holds no pixel, so it shares none with any window. The
+    // bound tests below would not say so for an empty window lying within a
+    // larger one (its right edge x - 1 still reaches the other's columns).
+    if (a->width <= 0 || a->height <= 0 || b->width <= 0 || b->height <= 0) {
+        return WN_DISJOINT;
+    }
     const int32_t a_right = a->x + a->width - 1;
     const int32_t a_bottom = a->y + a->height - 1;
     const int32_t b_right = b->x + b->width - 1;
@@ -43,9 +51,13 @@ int32_t wn_compare(const window_t *a, const window_t *b) {
     return WN_OVERLAP;
 }
 
-void int_map_init(int_map_t *map) { *map = int_map_t{}; }
+void int_map_init(int_map_t *map) {
+    *map = int_map_t{};
+}
 
-void dbl_map_init(dbl_map_t *map) { *map = dbl_map_t{}; }
+void dbl_map_init(dbl_map_t *map) {
+    *map = dbl_map_t{};
+}
 
 int32_t int_map_alloc(int_map_t *map) {
     const uint32_t n = element_count(map->window);
@@ -151,8 +163,7 @@ void int_map_fill(int_map_t *map, int32_t v) {
 }
 
 int32_t *int_map_pixel(const int_map_t *map, const window_t *w) {
-    const int32_t offset =
-        (w->y - map->window.y) * map->window.width + (w->x - map->window.x);
+    const int32_t offset = (w->y - map->window.y) * map->window.width + (w->x - map->window.x);
     return map->matrix + static_cast<std::ptrdiff_t>(offset);
 }
 
@@ -172,8 +183,7 @@ void int_map_rows(const int_map_t *map, const window_t *w, int32_t **rows) {
 void dbl_map_rows(const dbl_map_t *map, const window_t *w, double **rows) {
     int32_t height;
     if (w != nullptr) {
-        const int32_t offset =
-            (w->y - map->window.y) * map->window.width + (w->x - map->window.x);
+        const int32_t offset = (w->y - map->window.y) * map->window.width + (w->x - map->window.x);
         rows[0] = map->matrix + static_cast<std::ptrdiff_t>(offset);
         height = w->height;
     } else {

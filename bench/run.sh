@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Times the tool against `cat` reading the same files, per workload.
+#
+#   bench/run.sh              W1, W2 and W3 (about 1.2 GB of scratch inputs)
+#   bench/run.sh W1           one workload
+#   bench/run.sh --smoke      tiny inputs, one run each (a quick check that it works)
+#
+# Inputs are generated once into $BENCH_DIR (default build/bench/scratch).
+# For each workload it prints the median of RUNS runs (default 5) of the tool
+# and of cat, their ratio, and the tool's peak resident memory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${RUNS:-5}
+workloads=()
+for a in "$@"; do
+    case $a in
+    --smoke) workloads=(SMOKE); runs=1 ;;
+    *) workloads+=("$a") ;;
+    esac
+done
+[ ${#workloads[@]} -gt 0 ] || workloads=(W1 W2 W3)
+
+build=build/bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kelvorin bench_gen bench_measure >/dev/null
+tool=$PWD/$build/tool/kelvorin
+measure=$PWD/$build/bench/bench_measure
+scratch=${BENCH_DIR:-$PWD/$build/scratch}
+
+printf '%-6s %8s %8s %7s %10s\n' workload tool_s cat_s ratio peak_MiB
+for w in "${workloads[@]}"; do
+    dir=$scratch/$w
+    if [ ! -f "$dir/.complete" ]; then
+        rm -rf "$dir" && mkdir -p "$dir"
+        "$build/bench/bench_gen" "$dir" "$w"
+        touch "$dir/.complete"
+    fi
+    files=("$dir"/in*.dat)
+    out=$scratch/$w.out.dat
+    if [ -f "$dir/list.txt" ]; then
+        args=(-Overwrite -RssOut "$out" "@$dir/list.txt")
+    else
+        args=(-Overwrite -RssOut "$out" "${files[@]}")
+    fi
+    cat "${files[@]}" >/dev/null # warm the page cache
+    "$tool" "${args[@]}" >/dev/null
+    read -r tool_s peak_kib < <("$measure" "$runs" "$tool" "${args[@]}")
+    read -r cat_s _ < <("$measure" "$runs" cat "${files[@]}")
+    awk -v w="$w" -v t="$tool_s" -v c="$cat_s" -v p="$peak_kib" \
+        'BEGIN { printf "%-6s %8.3f %8.3f %7.2f %10.1f\n", w, t, c, (c > 0 ? t / c : 0), p / 1024 }'
+done
