@@ -131,8 +131,9 @@ static_assert(offsetof(df_hdr_t, format_marker) == 836);
 // reading and not present when writing. Paths follow the byte-order-mark rule
 // of u_fopen_path.
 
-// Reads a whole data file. ERR_CANT_OPEN_FILE when it cannot be opened, else
-// the result of df_read_stream.
+// Reads a whole data file. ERR_CANT_OPEN_FILE when it cannot be opened (given
+// maps are then released as on any failed read), else the result of
+// df_read_stream.
 [[nodiscard]] int32_t df_read(const char *path, df_info_t *info, df_hdr_t *hdr,
                               intens_map_t *intens, int_map_t *phase);
 
@@ -143,8 +144,11 @@ static_assert(offsetof(df_hdr_t, format_marker) == 836);
                                const intens_map_t *intens, const int_map_t *phase);
 
 // Reads a data file from a seekable binary stream positioned at its start.
-// Given maps are cleared first and released again on any failure; info and
-// hdr keep what was copied into them before a failure.
+// Given maps must be valid records (initialised or holding a matrix): any
+// matrix they hold is released before they are filled, and on any failure
+// they are left released. info and hdr keep what was copied into them before
+// a failure. An intensity block shorter than its map leaves the rest of the
+// map zero; one longer than its map is ERR_CORRUPT_DATA_FILE.
 // Codes: ERR_PREMATURE_EOF, ERR_NOT_A_DATA_FILE, ERR_DATASET_DIM_TOO_LARGE,
 // ERR_PARAM_OUT_OF_RANGE, ERR_NO_MEM, ERR_CORRUPT_DATA_FILE.
 [[nodiscard]] int32_t df_read_stream(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
@@ -152,10 +156,11 @@ static_assert(offsetof(df_hdr_t, format_marker) == 836);
 
 // Appends a data file to a seekable binary stream. A map without a matrix
 // counts as absent; with neither map ERR_INVALID_PARAM and nothing written.
-// Maps whose block would not fit a signed 32-bit byte count give
-// ERR_DATASET_DIM_TOO_LARGE before anything is written. The caller's maps are
-// never modified. Codes: ERR_INVALID_PARAM, ERR_DATASET_DIM_TOO_LARGE,
-// ERR_CANT_WRITE_FILE, ERR_NO_MEM.
+// Maps with a negative dimension, or whose block would not fit a signed 32-bit
+// byte count, give ERR_DATASET_DIM_TOO_LARGE, and a window needing more
+// elements than the map's size ERR_INVALID_PARAM, before anything is written.
+// The caller's maps are never modified. Codes: ERR_INVALID_PARAM,
+// ERR_DATASET_DIM_TOO_LARGE, ERR_CANT_WRITE_FILE, ERR_NO_MEM.
 [[nodiscard]] int32_t df_write_stream(std::FILE *stream, const df_info_t *info,
                                       const df_hdr_t *hdr, const intens_map_t *intens,
                                       const int_map_t *phase);
