@@ -1,1 +1,288 @@
+// The entry: command line, input list, input and output checks, the overwrite
+// question, then the RSS run. Every outcome becomes exit status 0 or 1 here.
 #include "tool/tool.h"
+
+#include "support/support.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+run_settings_t g_settings = {nullptr, -1, false, false};
+input_table_t g_inputs = {};
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+
+// Lines of a list file are read in pieces of at most this many bytes less one.
+constexpr int LIST_LINE_BUF = 512;
+
+// True when `typed` equals `keyword` (lower case) as a whole, ignoring the
+// case of `typed`. No abbreviations.
+bool keyword_matches(const char *typed, const char *keyword) {
+    for (;; ++typed, ++keyword) {
+        const int c = std::tolower(static_cast<unsigned char>(*typed));
+        if (c != static_cast<unsigned char>(*keyword)) {
+            return false;
+        }
+        if (c == '\0') {
+            return true;
+        }
+    }
+}
+
+// Phase resolution code of a -PhaseRes value, or -1 when it names none.
+int32_t phase_res_code(const char *value) {
+    if (keyword_matches(value, "normal")) {
+        return 0;
+    }
+    if (keyword_matches(value, "high")) {
+        return 1;
+    }
+    if (keyword_matches(value, "super")) {
+        return 2;
+    }
+    return -1;
+}
+
+// Stores a copy of `name` in the next slot of the input table; false after
+// writing the message when the table is full or the copy cannot be made.
+bool add_input(const char *name) {
+    if (g_inputs.count >= MAX_INPUT_FILES) {
+        std::fprintf(stderr, "%s\nERROR: More than %d input filenames\n", PROGRAM_NAME,
+                     static_cast<int>(MAX_INPUT_FILES));
+        return false;
+    }
+    char *copy = strdup(name);
+    if (copy == nullptr) {
+        std::fprintf(stderr, "%s\nERROR: %s\n", PROGRAM_NAME, u_error_name(ERR_NO_MEM));
+        return false;
+    }
+    g_inputs.names[g_inputs.count++] = copy;
+    return true;
+}
+
+enum class option_t { rss_out, phase_res, overwrite, verbose, unknown };
+
+option_t which_option(const char *keyword) {
+    if (keyword_matches(keyword, "rssout")) {
+        return option_t::rss_out;
+    }
+    if (keyword_matches(keyword, "phaseres")) {
+        return option_t::phase_res;
+    }
+    if (keyword_matches(keyword, "overwrite")) {
+        return option_t::overwrite;
+    }
+    if (keyword_matches(keyword, "verbose")) {
+        return option_t::verbose;
+    }
+    return option_t::unknown;
+}
+
+// One option argument at argv[*i] (its dash included). A keyword that takes a
+// value consumes the next argument, whatever it looks like, and moves *i past
+// it. The messages show a slash before the keyword as typed.
+bool parse_option(int argc, char **argv, int *i) {
+    const char *keyword = argv[*i] + 1;
+    if (keyword[0] == '\0') {
+        std::fprintf(stderr, "%s\nERROR: Missing option name after prefix '/'\n", PROGRAM_NAME);
+        return false;
+    }
+    const option_t option = which_option(keyword);
+    const char *value = nullptr;
+    if (option == option_t::rss_out || option == option_t::phase_res) {
+        if (*i + 1 >= argc) {
+            std::fprintf(stderr, "%s\nERROR: Missing value after \"/%s\"\n", PROGRAM_NAME, keyword);
+            return false;
+        }
+        value = argv[++*i];
+    }
+    switch (option) {
+    case option_t::rss_out:
+        g_settings.out_name = value;
+        return true;
+    case option_t::phase_res: {
+        const int32_t code = phase_res_code(value);
+        if (code < 0) {
+            std::fprintf(stderr, "%s\nERROR: Unknown PhaseRes value \"%s\"\n", PROGRAM_NAME, value);
+            print_usage();
+            return false;
+        }
+        g_settings.phase_res = code;
+        return true;
+    }
+    case option_t::overwrite:
+        g_settings.overwrite = true;
+        return true;
+    case option_t::verbose:
+        g_settings.verbose = true;
+        return true;
+    case option_t::unknown:
+        break;
+    }
+    std::fprintf(stderr, "%s\nERROR: Unknown option \"/%s\"\n", PROGRAM_NAME, keyword);
+    return false;
+}
+
+// The argument loop: options anywhere, then either input names or one list
+// file, never both.
+bool parse_arguments(int argc, char **argv) {
+    bool list_named = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (arg[0] == '-') {
+            if (!parse_option(argc, argv, &i)) {
+                return false;
+            }
+        } else if (arg[0] == '@') {
+            if (list_named || g_inputs.count > 0) {
+                print_usage();
+                return false;
+            }
+            if (arg[1] == '\0') {
+                std::fprintf(stderr, "%s\nERROR: Missing list file name after prefix '@'\n",
+                             PROGRAM_NAME);
+                return false;
+            }
+            list_named = true;
+            if (!read_list_file(arg + 1)) {
+                return false;
+            }
+        } else {
+            if (list_named) {
+                print_usage();
+                return false;
+            }
+            if (!add_input(arg)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// At least one input, and every input an existing regular file.
+bool check_inputs() {
+    if (g_inputs.count == 0) {
+        std::fprintf(stderr, "%s\nERROR: No input files specified\n", PROGRAM_NAME);
+        return false;
+    }
+    for (int32_t i = 0; i < g_inputs.count; ++i) {
+        if (!u_is_regular_file(g_inputs.names[i])) {
+            std::fprintf(stderr, "%s\nERROR: Cannot access input file \"%s\"\n", PROGRAM_NAME,
+                         g_inputs.names[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the output names the same file as one of the inputs (links
+// followed). The run empties the output before reading any input, so such a
+// command would destroy that input.
+bool output_is_input(const char *out_name) {
+    u_file_id_t out_id;
+    if (!u_file_identity(out_name, &out_id)) {
+        return false; // not there yet, so it cannot be an input
+    }
+    for (int32_t i = 0; i < g_inputs.count; ++i) {
+        u_file_id_t in_id;
+        if (u_file_identity(g_inputs.names[i], &in_id) && u_same_file_id(&out_id, &in_id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An output name is given, is none of the inputs, and an existing output file
+// may be replaced (by -Overwrite or the operator's yes).
+bool check_output() {
+    const char *out_name = g_settings.out_name;
+    if (out_name == nullptr) {
+        std::fprintf(stderr, "%s\nERROR: No output file specified\n", PROGRAM_NAME);
+        return false;
+    }
+    if (output_is_input(out_name)) {
+        std::fprintf(stderr, "%s\nERROR: Output file \"%s\" is also an input file\n", PROGRAM_NAME,
+                     out_name);
+        return false;
+    }
+    if (g_settings.overwrite || !u_is_regular_file(out_name)) {
+        return true;
+    }
+    // The name is written as it is, outside any format, so that a '%' in it
+    // shows literally and no length limit applies; the prompt adds the rest
+    // and flushes.
+    bool answer = false;
+    std::fputs("Overwrite file \"", stdout);
+    std::fputs(out_name, stdout);
+    u_ask_yes_no("\" (%c) ? ", &answer);
+    return answer;
+}
+
+} // namespace
+
+int tool_main(int argc, char **argv) {
+    if (argc < 3) {
+        print_usage();
+        return EXIT_FAILED;
+    }
+    if (!parse_arguments(argc, argv) || !check_inputs() || !check_output() || !rss_run()) {
+        return EXIT_FAILED;
+    }
+    if (g_settings.verbose) {
+        std::printf("Done\n");
+    }
+    return EXIT_OK;
+}
+
+bool read_list_file(const char *path) {
+    std::FILE *list = std::fopen(path, "r");
+    if (list == nullptr) {
+        std::fprintf(stderr, "%s\nERROR: Cannot access list file \"%s\"\n", PROGRAM_NAME, path);
+        return false;
+    }
+    char line[LIST_LINE_BUF];
+    int32_t stored = 0;
+    // A line longer than the buffer arrives in pieces; each piece counts as a
+    // line of its own.
+    while (std::fgets(line, sizeof line, list) != nullptr) {
+        line[std::strcspn(line, "\r")] = '\0';
+        line[std::strcspn(line, "\n")] = '\0';
+        u_trim(line);
+        if (line[0] == '\0') {
+            continue;
+        }
+        if (!add_input(line)) {
+            std::fclose(list);
+            return false;
+        }
+        ++stored;
+    }
+    // A read error must not pass for the end of the list: the run would go on
+    // with only part of the inputs.
+    const bool read_failed = std::ferror(list) != 0;
+    std::fclose(list);
+    if (read_failed) {
+        std::fprintf(stderr, "%s\nERROR: Cannot access list file \"%s\"\n", PROGRAM_NAME, path);
+        return false;
+    }
+    if (stored == 0) {
+        std::fprintf(stderr, "%s\nERROR: Empty list file \"%s\"\n", PROGRAM_NAME, path);
+        return false;
+    }
+    return true;
+}
+
+void tool_reset() {
+    for (int32_t i = 0; i < g_inputs.count; ++i) {
+        std::free(g_inputs.names[i]);
+        g_inputs.names[i] = nullptr;
+    }
+    g_inputs.count = 0;
+    g_settings = run_settings_t{nullptr, -1, false, false};
+}

@@ -1,1 +1,101 @@
+// Console output of the driver: the usage text and the verbose report lines.
+// Error messages are written where they arise, straight to standard error.
 #include "tool/tool.h"
+
+#include <cstdio>
+#include <iterator>
+
+namespace {
+
+constexpr const char *USAGE_LINES[] = {
+    "Kelvorin",
+    "Version 2",
+    "",
+    "This program reads height data from one or more Fennaval binary data files",
+    "and computes the roots of the sums of the squares (RSS)",
+    "of the input height values.",
+    "This operation only makes sense if the input data sets represent standard",
+    "deviation maps.",
+    "It does not make sense if the input data sets are ordinary height maps.",
+    "",
+    "Input intensity maps are ignored.",
+    "",
+    "Usage:",
+    "",
+    "Kelvorin [Options] InFile1 ... InFileN",
+    "Kelvorin [Options] @ListFile",
+    "",
+    "The first form of the command specifies the list of input data filenames",
+    "directly. Wildcard filenames are supported.",
+    "The second form of the command specifies text file ListFile that contains",
+    "a list of input data filenames, one per line.",
+    "",
+    "Options:",
+    "",
+    "Options are specified by a prefix dash (-) character followed by a keyword.",
+    "Keywords are not case-sensitive.",
+    "",
+    "-RssOut RssOutFile",
+    "This required option specifies the name of the output file that will contain",
+    "the RSS map.",
+    "",
+    "-PhaseRes Normal",
+    "-PhaseRes High",
+    "-PhaseRes Super",
+    "This option sets the output phase resolution. If this option is not specified,",
+    "the output phase resolution is obtained from the first input file.",
+    "If any input data file contains a different value, the phase data is scaled.",
+    "",
+    "-Overwrite",
+    "This option causes the program to quietly overwrite a pre-existing output file.",
+    "If this option is not specified and if the output file already exists,",
+    "the operator is prompted to confirm that the file may be overwritten.",
+    "",
+    "-Verbose",
+    "This option causes verbose progress information to be output to the console.",
+};
+static_assert(std::size(USAGE_LINES) == 45);
+
+} // namespace
+
+void print_usage() {
+    for (const char *line : USAGE_LINES) {
+        std::printf("%s\n", line);
+    }
+}
+
+void report_quoted(const char *label, const char *text) {
+    std::printf("%-*s = \"%s\"\n", REPORT_LABEL_WIDTH, label, text);
+}
+
+void report_word(const char *label, const char *word) {
+    std::printf("%-*s = %s\n", REPORT_LABEL_WIDTH, label, word);
+}
+
+void report_line_text(const char *label, const char *text) {
+    std::printf("%-*s = %s", REPORT_LABEL_WIDTH, label, text);
+}
+
+void report_int(const char *label, int32_t value) {
+    std::printf("%-*s = %d\n", REPORT_LABEL_WIDTH, label, static_cast<int>(value));
+}
+
+void report_number(const char *label, double value) {
+    std::printf("%-*s = %g\n", REPORT_LABEL_WIDTH, label, value);
+}
+
+void report_um(const char *label, double micrometres) {
+    std::printf("%-*s = %g um\n", REPORT_LABEL_WIDTH, label, micrometres);
+}
+
+void report_nm(const char *label, double nanometres) {
+    std::printf("%-*s = %g nm\n", REPORT_LABEL_WIDTH, label, nanometres);
+}
+
+void report_fringe(const char *label, double counts) {
+    std::printf("%-*s = 1/%g fr\n", REPORT_LABEL_WIDTH, label, counts);
+}
+
+void report_blank() {
+    std::printf("\n");
+}

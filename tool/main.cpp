@@ -3,4 +3,6 @@
 
 #include <cstdlib>
 
-int main(int argc, char **argv) { std::exit(tool_main(argc, argv)); }
+int main(int argc, char **argv) {
+    std::exit(tool_main(argc, argv));
+}

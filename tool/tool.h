@@ -1,5 +1,5 @@
-// The Kelvorin driver: run settings, the input name table, the entry and the
-// RSS run.
+// The Kelvorin driver: run settings, the input name table, the entry, the RSS
+// run and the console output they share.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +15,8 @@ struct run_settings_t {
     bool verbose;
 };
 
-// Input names in the order they were met; the copies live until the process
-// ends.
+// Input names in the order they were met; the copies (from strdup) live
+// until the process ends.
 struct input_table_t {
     char *names[MAX_INPUT_FILES];
     int32_t count;
@@ -44,3 +44,20 @@ bool rss_run();
 // Returns settings and table to their start state, releasing the name copies
 // (lets tests run the entry more than once in one process).
 void tool_reset();
+
+// ---------------------------------------------------------------------------
+// Verbose report lines on standard output: the label left-aligned in a field
+// of REPORT_LABEL_WIDTH characters (a longer label is written whole), " = ",
+// then the value.
+
+constexpr int REPORT_LABEL_WIDTH = 20;
+
+void report_quoted(const char *label, const char *text);    // value in double quotes
+void report_word(const char *label, const char *word);      // value as is
+void report_line_text(const char *label, const char *text); // value already ends with a line end
+void report_int(const char *label, int32_t value);
+void report_number(const char *label, double value);   // %g
+void report_um(const char *label, double micrometres); // %g um
+void report_nm(const char *label, double nanometres);  // %g nm
+void report_fringe(const char *label, double counts);  // 1/%g fr
+void report_blank();                                   // a lone line end

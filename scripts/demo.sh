@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds Kelvorin and runs it with -Verbose -Overwrite on the example data
+# files in examples/. The result is written to <build>/rss_example.dat, where
+# <build> is build/demo unless DEMO_BUILD_DIR names another folder;
+# examples/ itself is never written.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${DEMO_BUILD_DIR:-build/demo}
+
+for tool in cmake c++; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "demo.sh: '$tool' is needed to build the tool (scripts/test.sh, run as root, installs it)" >&2
+        exit 1
+    fi
+done
+
+echo "== building $build/tool/kelvorin"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 --target kelvorin >/dev/null
+
+echo "== $build/tool/kelvorin -Verbose -Overwrite -RssOut $build/rss_example.dat examples/*.dat"
+echo
+"$build/tool/kelvorin" -Verbose -Overwrite -RssOut "$build/rss_example.dat" examples/*.dat
+echo "== result: $build/rss_example.dat ($(wc -c <"$build/rss_example.dat") bytes)"
