@@ -51,9 +51,13 @@ int32_t dbl_map_to_int(const dbl_map_t *src, int_map_t *dst) {
     for (uint32_t i = 0; i < n; ++i) {
         const double x = s[i];
         if (x >= ROUND_MIN && x <= ROUND_MAX) {
-            // Half away from zero. std::round is exact where x + 0.5 is not
-            // (0.49999999999999994 + 0.5 rounds up to 1.0).
-            d[i] = static_cast<int32_t>(std::round(x));
+            // Half away from zero, decided on the exact fractional part:
+            // x + 0.5 is not exact (0.49999999999999994 + 0.5 rounds up to
+            // 1.0), and some runtimes' round() share that fault.
+            const double whole = std::trunc(x);
+            const double rounded =
+                std::fabs(x - whole) >= 0.5 ? whole + std::copysign(1.0, x) : whole;
+            d[i] = static_cast<int32_t>(rounded);
         } else {
             d[i] = INT_MAP_INVALID;
         }

@@ -58,11 +58,76 @@ fi
 # --- Windows ---------------------------------------------------------------------
 if [ -f cmake/mingw-w64.cmake ]; then
     step "Windows build (MinGW-w64) and tests under Wine"
-    export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all
+    # The same Wine settings as the tests get from the toolchain file.
+    export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
     cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
           -DCMAKE_BUILD_TYPE=Release -DKELVORIN_WERROR=ON >/dev/null
+    # The first Wine start creates the prefix, which takes a while: do it
+    # alongside the build so that no test pays for it.
+    wine cmd /c exit >"$root/build/windows/wineboot.log" 2>&1 &
+    wineboot_pid=$!
     cmake --build build/windows -j "$jobs"
+    wait "$wineboot_pid" || { cat "$root/build/windows/wineboot.log"; exit 1; }
+
+    step "kelvorin.exe imports only system DLLs"
+    dlls=$(x86_64-w64-mingw32-objdump -p build/windows/tool/kelvorin.exe | sed -n 's/^[[:space:]]*DLL Name: //p')
+    echo "$dlls"
+    if echo "$dlls" | grep -viqE '^(kernel32|msvcrt|ntdll|advapi32|user32|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'; then
+        echo "kelvorin.exe needs a DLL that Windows does not provide" >&2
+        exit 1
+    fi
+
+    step "tests under Wine"
     ctest --test-dir build/windows -j "$jobs" --output-on-failure
+
+    step "same results on Linux and Windows"
+    # Runs both programs on the same inputs, each in a folder of its own with
+    # the same relative output name, and compares exit status, console texts
+    # (Windows ends lines with CR LF) and output files byte for byte.
+    cmpdir=$root/build/windows/compare
+    rm -rf "$cmpdir" && mkdir -p "$cmpdir/linux" "$cmpdir/windows" "$cmpdir/inputs"
+    same_on_both() { # label, arguments...
+        local label=$1 rc_l=0 rc_w=0
+        shift
+        (cd "$cmpdir/linux" && rm -f rss.dat &&
+            TZ=UTC "$root/build/native/tool/kelvorin" "$@" >out.txt 2>err.txt) || rc_l=$?
+        (cd "$cmpdir/windows" && rm -f rss.dat &&
+            TZ=UTC wine "$root/build/windows/tool/kelvorin.exe" "$@" >out.txt 2>err.txt) || rc_w=$?
+        for f in out.txt err.txt; do
+            if ! tr -d '\r' <"$cmpdir/windows/$f" | cmp -s - "$cmpdir/linux/$f"; then
+                echo "$label: $f differs" >&2
+                diff <(tr -d '\r' <"$cmpdir/windows/$f") "$cmpdir/linux/$f" >&2 || true
+                return 1
+            fi
+        done
+        if [ "$rc_l" != "$rc_w" ]; then
+            echo "$label: exit status $rc_l on Linux, $rc_w on Windows" >&2
+            return 1
+        fi
+        if [ -f "$cmpdir/linux/rss.dat" ] || [ -f "$cmpdir/windows/rss.dat" ]; then
+            cmp "$cmpdir/linux/rss.dat" "$cmpdir/windows/rss.dat" || { echo "$label: output files differ" >&2; return 1; }
+        fi
+        echo "$label: same (exit status $rc_l)"
+    }
+    sets=()
+    if compgen -G "examples/*.dat" >/dev/null; then
+        sets+=("$root/examples")
+    fi
+    if [ -x build/native/bench/bench_gen ]; then
+        build/native/bench/bench_gen "$cmpdir/inputs" SMOKE >/dev/null
+        sets+=("$cmpdir/inputs")
+    fi
+    [ ${#sets[@]} -gt 0 ] || echo "no input files to compare"
+    for dir in "${sets[@]}"; do
+        files=("$dir"/*.dat)
+        for f in "${files[@]}"; do
+            same_on_both "$f" -Verbose -RssOut rss.dat "$f"
+        done
+        same_on_both "$dir (all)" -Verbose -PhaseRes Super -RssOut rss.dat "${files[@]}"
+    done
+    if [ -f "$cmpdir/inputs/list.txt" ]; then
+        same_on_both "list file" -Verbose -RssOut rss.dat "@$cmpdir/inputs/list.txt"
+    fi
 fi
 
 step "all tests passed"

@@ -83,13 +83,12 @@ HANDLE open_for_identity(const char *path) {
         if (w == nullptr) {
             return INVALID_HANDLE_VALUE;
         }
-        HANDLE h = CreateFileW(w, 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                               nullptr);
+        HANDLE h =
+            CreateFileW(w, 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         u_free_fn(w);
         return h;
     }
-    return CreateFileA(path, 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                       nullptr);
+    return CreateFileA(path, 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 #else
@@ -153,7 +152,10 @@ bool stat_path(const char *path, struct stat *st) {
 #ifdef _WIN32
 
 // Asks the MinGW-w64 start-up to expand wildcard patterns in the command
-// line before main runs, as the shell does elsewhere.
+// line before main runs, as the shell does elsewhere: the start-up passes
+// this flag to the runtime's argument parser. The start-up object refers to
+// the symbol, so the linker takes this definition from the support library
+// ahead of the runtime's default (no expansion) in every program.
 extern "C" {
 int _dowildcard = -1;
 }
@@ -279,6 +281,5 @@ void u_ctime_text(int64_t seconds, char *buf) {
 #endif
 
 bool u_same_file_id(const u_file_id_t *a, const u_file_id_t *b) {
-    return a->volume == b->volume && a->index_high == b->index_high &&
-           a->index_low == b->index_low;
+    return a->volume == b->volume && a->index_high == b->index_high && a->index_low == b->index_low;
 }
