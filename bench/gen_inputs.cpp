@@ -5,7 +5,9 @@
 // W1: 64 inputs, camera 1024 x 1024, windows a few pixels inset, about 2%
 //     invalid pixels, input 10 in High resolution (the rest Super).
 // W2: 8 inputs, camera 4096 x 3000.
-// W3: 2000 inputs, camera 256 x 256, plus DIR/list.txt naming them.
+// W3: 2000 inputs, camera 256 x 256, plus DIR/list.txt naming them; its
+//     invalid pixels lie at the same camera positions in every input (with
+//     independent ones, no pixel would stay valid through 2000 inputs).
 // SMOKE: 3 inputs, camera 64 x 48, plus DIR/list.txt.
 #include "datafile/datafile.h"
 #include "maps/maps.h"
@@ -23,13 +25,14 @@ struct workload_t {
     int width;
     int height;
     bool list;
+    bool shared_invalid; // invalid pixels at the same camera positions in every input
 };
 
 constexpr workload_t workloads[] = {
-    {"W1", 64, 1024, 1024, false},
-    {"W2", 8, 4096, 3000, false},
-    {"W3", 2000, 256, 256, true},
-    {"SMOKE", 3, 64, 48, true},
+    {"W1", 64, 1024, 1024, false, false},
+    {"W2", 8, 4096, 3000, false, false},
+    {"W3", 2000, 256, 256, true, true},
+    {"SMOKE", 3, 64, 48, true, false},
 };
 
 uint32_t next_random(uint32_t &state) {
@@ -50,7 +53,14 @@ bool write_input(const std::string &path, const workload_t &w, int index) {
     uint32_t state = 12345u + static_cast<uint32_t>(index) * 7919u;
     for (uint32_t i = 0; i < map.size; ++i) {
         const uint32_t r = next_random(state);
-        map.matrix[i] = (r % 50 == 0) ? INT_MAP_INVALID : static_cast<int32_t>(r % 4000);
+        bool invalid = r % 50 == 0;
+        if (w.shared_invalid) {
+            const uint32_t row = map.window.y + i / map.window.width;
+            const uint32_t col = map.window.x + i % map.window.width;
+            uint32_t position = row * 65536u + col;
+            invalid = next_random(position) % 50 == 0;
+        }
+        map.matrix[i] = invalid ? INT_MAP_INVALID : static_cast<int32_t>(r % 4000);
     }
 
     df_hdr_t hdr{};

@@ -6,6 +6,11 @@
 #   bench/run.sh --smoke      tiny inputs, one run each (a quick check that it works)
 #
 # Inputs are generated once into $BENCH_DIR (default build/bench/scratch).
+# KELVORIN_BIN=path times another build of the tool on the same inputs;
+# BENCH_BUILD=dir builds somewhere else than build/bench. Other work on the
+# machine disturbs the figures: each workload waits (up to BENCH_QUIET_WAIT
+# seconds, default 120) until the processors have been idle for a second,
+# and the idle share of that second is shown.
 # For each workload it prints the median of RUNS runs (default 5) of the tool
 # and of cat, their ratio, and the tool's peak resident memory.
 set -euo pipefail
@@ -20,14 +25,35 @@ for a in "$@"; do
 done
 [ ${#workloads[@]} -gt 0 ] || workloads=(W1 W2 W3)
 
-build=build/bench
+build=${BENCH_BUILD:-build/bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target kelvorin bench_gen bench_measure >/dev/null
-tool=$PWD/$build/tool/kelvorin
+tool=${KELVORIN_BIN:-$PWD/$build/tool/kelvorin}
 measure=$PWD/$build/bench/bench_measure
 scratch=${BENCH_DIR:-$PWD/$build/scratch}
 
-printf '%-6s %8s %8s %7s %10s\n' workload tool_s cat_s ratio peak_MiB
+# Percent of processor time idle over the next second (Linux /proc/stat).
+idle_percent() {
+    local a b
+    read -r -a a < <(head -1 /proc/stat)
+    sleep 1
+    read -r -a b < <(head -1 /proc/stat)
+    local total=0 i
+    for i in 1 2 3 4 5 6 7 8; do total=$((total + b[i] - a[i])); done
+    echo $((total > 0 ? 100 * (b[4] - a[4]) / total : 100))
+}
+
+# Waits until the machine is quiet; yields the idle percent last seen.
+wait_quiet() {
+    local idle=0 waited=0
+    [ -r /proc/stat ] || { echo "?"; return; }
+    while idle=$(idle_percent); [ "$idle" -lt 97 ] && [ "$waited" -lt "${BENCH_QUIET_WAIT:-120}" ]; do
+        waited=$((waited + 1))
+    done
+    echo "$idle"
+}
+
+printf '%-6s %8s %8s %7s %10s %6s\n' workload tool_s cat_s ratio peak_MiB idle%
 for w in "${workloads[@]}"; do
     dir=$scratch/$w
     if [ ! -f "$dir/.complete" ]; then
@@ -44,8 +70,9 @@ for w in "${workloads[@]}"; do
     fi
     cat "${files[@]}" >/dev/null # warm the page cache
     "$tool" "${args[@]}" >/dev/null
+    idle=$([ "$runs" -gt 1 ] && wait_quiet || echo "-")
     read -r tool_s peak_kib < <("$measure" "$runs" "$tool" "${args[@]}")
     read -r cat_s _ < <("$measure" "$runs" cat "${files[@]}")
-    awk -v w="$w" -v t="$tool_s" -v c="$cat_s" -v p="$peak_kib" \
-        'BEGIN { printf "%-6s %8.3f %8.3f %7.2f %10.1f\n", w, t, c, (c > 0 ? t / c : 0), p / 1024 }'
+    awk -v w="$w" -v t="$tool_s" -v c="$cat_s" -v p="$peak_kib" -v i="$idle" \
+        'BEGIN { printf "%-6s %8.3f %8.3f %7.2f %10.1f %6s\n", w, t, c, (c > 0 ? t / c : 0), p / 1024, i }'
 done

@@ -20,9 +20,9 @@ constexpr std::size_t DF_IMAGE_SIZE = 4116; // header in machine order with alig
 
 // The 38 header bytes at file offsets 10 to 47, carried but not interpreted.
 struct df_info_t {
-    uint16_t f10;     // file offset 10
-    uint8_t f12[30];  // file offsets 12..41
-    uint16_t f42[3];  // file offsets 42..47
+    uint16_t f10;    // file offset 10
+    uint8_t f12[30]; // file offsets 12..41
+    uint16_t f42[3]; // file offsets 42..47
 };
 static_assert(sizeof(df_info_t) == 38);
 
@@ -32,83 +32,84 @@ static_assert(sizeof(df_info_t) == 38);
 // offset in their name. After reading an 834-byte header, everything from
 // file offset 834 on is zero.
 struct df_hdr_t {
-    int32_t TimeStamp; // file offset 76; time stamp, seconds since 1970-01-01 00:00 UTC
-    char comment[82]; // file offset 80; NUL-terminated text of up to 81 characters
-    uint16_t f162; // file offset 162
+    int32_t TimeStamp;     // file offset 76; time stamp, seconds since 1970-01-01 00:00 UTC
+    char comment[82];      // file offset 80; NUL-terminated text of up to 81 characters
+    uint16_t f162;         // file offset 162
     float IntfScaleFactor; // file offset 164; interferometric scale factor
-    float WavelengthIn; // file offset 168; wavelength in metres
-    uint32_t f172; // file offset 172
+    float WavelengthIn;    // file offset 168; wavelength in metres
+    uint32_t f172;         // file offset 172
     float ObliquityFactor; // file offset 176; obliquity factor
-    uint32_t f180; // file offset 180
-    float CameraRes; // file offset 184; lateral resolution, metres per camera pixel
-    uint16_t f188[5]; // file offset 188
-    uint8_t gap_198[2]; // alignment gap of the header image
-    uint32_t f198; // file offset 198
-    uint16_t f202; // file offset 202
-    uint8_t gap_204[2]; // alignment gap of the header image
-    uint32_t f204; // file offset 204
-    uint8_t f208[2]; // file offset 208
-    uint8_t gap_210[2]; // alignment gap of the header image
-    uint32_t f210[2]; // file offset 210
-    int16_t PhaseRes; // file offset 218; phase resolution: 0 Normal, 1 High, 2 Super
-    uint8_t gap_220[2]; // alignment gap of the header image
-    uint32_t f220; // file offset 220
-    uint16_t f224; // file offset 224
-    uint8_t gap_226[2]; // alignment gap of the header image
-    uint32_t f226; // file offset 226
-    uint16_t f230[2]; // file offset 230
-    int16_t CameraWidth; // file offset 234; camera frame width in pixels
-    int16_t CameraHeight; // file offset 236; camera frame height in pixels
-    uint16_t f238[4]; // file offset 238
-    uint8_t f246[52]; // file offset 246
-    uint16_t f298[3]; // file offset 298
-    uint8_t f304[56]; // file offset 304
-    uint8_t gap_360[2]; // alignment gap of the header image
-    uint32_t f360; // file offset 360
-    uint16_t f364[2]; // file offset 364
-    uint32_t f368; // file offset 368
-    uint16_t f372[2]; // file offset 372
-    uint32_t f376[2]; // file offset 376
-    uint16_t f384; // file offset 384
-    uint8_t gap_386[2]; // alignment gap of the header image
-    uint32_t f386[3]; // file offset 386
-    uint8_t f398[8]; // file offset 398
-    uint16_t f406; // file offset 406
-    uint8_t f408[20]; // file offset 408
-    uint16_t f428; // file offset 428
-    uint32_t f430[14]; // file offset 430
-    float PixelWidth; // file offset 486; pixel width in metres
-    float PixelHeight; // file offset 490; pixel height in metres
-    uint32_t f494[2]; // file offset 494
-    uint8_t f502[232]; // file offset 502
-    uint16_t f734; // file offset 734
-    uint8_t f736[80]; // file offset 736
-    uint16_t f816; // file offset 816
-    uint8_t f818[20]; // file offset 818; bytes 834..837 exist only in the 4096-byte header
-    uint16_t f838[2]; // file offset 838; from here on: 4096-byte header only
-    uint32_t f842[7]; // file offset 842
-    uint8_t f870[28]; // file offset 870
-    uint16_t format_marker; // file offset 898; 3 after reading a 4096-byte header; kept in machine order
-    uint16_t f900[2]; // file offset 900
-    uint8_t f904[30]; // file offset 904
-    uint32_t f934; // file offset 934
-    uint8_t f938[60]; // file offset 938
+    uint32_t f180;         // file offset 180
+    float CameraRes;       // file offset 184; lateral resolution, metres per camera pixel
+    uint16_t f188[5];      // file offset 188
+    uint8_t gap_198[2];    // alignment gap of the header image
+    uint32_t f198;         // file offset 198
+    uint16_t f202;         // file offset 202
+    uint8_t gap_204[2];    // alignment gap of the header image
+    uint32_t f204;         // file offset 204
+    uint8_t f208[2];       // file offset 208
+    uint8_t gap_210[2];    // alignment gap of the header image
+    uint32_t f210[2];      // file offset 210
+    int16_t PhaseRes;      // file offset 218; phase resolution: 0 Normal, 1 High, 2 Super
+    uint8_t gap_220[2];    // alignment gap of the header image
+    uint32_t f220;         // file offset 220
+    uint16_t f224;         // file offset 224
+    uint8_t gap_226[2];    // alignment gap of the header image
+    uint32_t f226;         // file offset 226
+    uint16_t f230[2];      // file offset 230
+    int16_t CameraWidth;   // file offset 234; camera frame width in pixels
+    int16_t CameraHeight;  // file offset 236; camera frame height in pixels
+    uint16_t f238[4];      // file offset 238
+    uint8_t f246[52];      // file offset 246
+    uint16_t f298[3];      // file offset 298
+    uint8_t f304[56];      // file offset 304
+    uint8_t gap_360[2];    // alignment gap of the header image
+    uint32_t f360;         // file offset 360
+    uint16_t f364[2];      // file offset 364
+    uint32_t f368;         // file offset 368
+    uint16_t f372[2];      // file offset 372
+    uint32_t f376[2];      // file offset 376
+    uint16_t f384;         // file offset 384
+    uint8_t gap_386[2];    // alignment gap of the header image
+    uint32_t f386[3];      // file offset 386
+    uint8_t f398[8];       // file offset 398
+    uint16_t f406;         // file offset 406
+    uint8_t f408[20];      // file offset 408
+    uint16_t f428;         // file offset 428
+    uint32_t f430[14];     // file offset 430
+    float PixelWidth;      // file offset 486; pixel width in metres
+    float PixelHeight;     // file offset 490; pixel height in metres
+    uint32_t f494[2];      // file offset 494
+    uint8_t f502[232];     // file offset 502
+    uint16_t f734;         // file offset 734
+    uint8_t f736[80];      // file offset 736
+    uint16_t f816;         // file offset 816
+    uint8_t f818[20];      // file offset 818; bytes 834..837 exist only in the 4096-byte header
+    uint16_t f838[2];      // file offset 838; from here on: 4096-byte header only
+    uint32_t f842[7];      // file offset 842
+    uint8_t f870[28];      // file offset 870
+    uint16_t
+        format_marker; // file offset 898; 3 after reading a 4096-byte header; kept in machine order
+    uint16_t f900[2];  // file offset 900
+    uint8_t f904[30];  // file offset 904
+    uint32_t f934;     // file offset 934
+    uint8_t f938[60];  // file offset 938
     uint32_t f998[10]; // file offset 998
     uint8_t f1038[88]; // file offset 1038
-    uint32_t f1126[23]; // file offset 1126
-    uint8_t f1218[32]; // file offset 1218
-    uint32_t f1250[3]; // file offset 1250
-    uint8_t f1262[2]; // file offset 1262
-    uint16_t f1264; // file offset 1264
-    uint32_t f1266[14]; // file offset 1266
-    uint8_t f1322[2]; // file offset 1322
-    uint16_t f1324; // file offset 1324
-    uint32_t f1326[14]; // file offset 1326
-    uint8_t f1382[2]; // file offset 1382
-    uint16_t f1384; // file offset 1384
-    uint32_t f1386[14]; // file offset 1386
-    uint8_t f1442[4]; // file offset 1442
-    uint32_t f1446[2]; // file offset 1446
+    uint32_t f1126[23];  // file offset 1126
+    uint8_t f1218[32];   // file offset 1218
+    uint32_t f1250[3];   // file offset 1250
+    uint8_t f1262[2];    // file offset 1262
+    uint16_t f1264;      // file offset 1264
+    uint32_t f1266[14];  // file offset 1266
+    uint8_t f1322[2];    // file offset 1322
+    uint16_t f1324;      // file offset 1324
+    uint32_t f1326[14];  // file offset 1326
+    uint8_t f1382[2];    // file offset 1382
+    uint16_t f1384;      // file offset 1384
+    uint32_t f1386[14];  // file offset 1386
+    uint8_t f1442[4];    // file offset 1442
+    uint32_t f1446[2];   // file offset 1446
     uint8_t f1454[2642]; // file offset 1454
     uint8_t tail_pad[2]; // end of the header image, always zero
 };
@@ -161,9 +162,8 @@ static_assert(offsetof(df_hdr_t, format_marker) == 836);
 // elements than the map's size ERR_INVALID_PARAM, before anything is written.
 // The caller's maps are never modified. Codes: ERR_INVALID_PARAM,
 // ERR_DATASET_DIM_TOO_LARGE, ERR_CANT_WRITE_FILE, ERR_NO_MEM.
-[[nodiscard]] int32_t df_write_stream(std::FILE *stream, const df_info_t *info,
-                                      const df_hdr_t *hdr, const intens_map_t *intens,
-                                      const int_map_t *phase);
+[[nodiscard]] int32_t df_write_stream(std::FILE *stream, const df_info_t *info, const df_hdr_t *hdr,
+                                      const intens_map_t *intens, const int_map_t *phase);
 
 // ---------------------------------------------------------------------------
 // Attribute checks. The message buffer, when given, holds at least
@@ -184,3 +184,38 @@ constexpr std::size_t DF_CHECK_MSG_SIZE = 57;
 // df_check_attr_list for one record without a selection.
 [[nodiscard]] int32_t df_check_attr(df_hdr_t *hdr, const intens_map_t *intens,
                                     const int_map_t *phase, bool strict, char *msg);
+
+// ---------------------------------------------------------------------------
+// Streaming the phase block, for readers and writers that take it in pieces
+// instead of holding it whole. Together the two reading calls give the codes
+// that df_read_stream(stream, info, hdr, nullptr, phase) gives for the same
+// file, in the same order, except ERR_NO_MEM (no map is allocated).
+
+// The phase block as its descriptor announces it.
+struct df_phase_block_t {
+    window_t window; // phase window; zero when the block is absent
+    bool present;    // phase_bytes > 0
+};
+
+// Reads the header from a seekable binary stream positioned at the start of a
+// data file and leaves the stream at the start of the phase block (an
+// intensity block is skipped). info and hdr are filled as by df_read_stream.
+// Codes: ERR_PREMATURE_EOF, ERR_NOT_A_DATA_FILE, ERR_DATASET_DIM_TOO_LARGE,
+// and ERR_PARAM_OUT_OF_RANGE for a present block without elements.
+[[nodiscard]] int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
+                                         df_phase_block_t *block);
+
+// Reads the next `count` phase values as stored (big-endian 32-bit) into raw,
+// which holds 4 x count bytes. ERR_CORRUPT_DATA_FILE when fewer arrive or the
+// stream's error indicator is set.
+[[nodiscard]] int32_t df_read_phase_raw(std::FILE *stream, void *raw, std::size_t count);
+
+// The header that df_write_stream writes for `info` and `hdr` (either may be
+// null) in front of a phase block over phase_window, without intensity
+// block: *length (834 or 4096) bytes into `header`, which holds
+// DF_LONG_HEADER. The block that follows is width x height big-endian 32-bit
+// values, row after row. ERR_DATASET_DIM_TOO_LARGE for a negative dimension
+// or a block whose byte count does not fit a signed 32-bit number.
+[[nodiscard]] int32_t df_phase_header(const df_info_t *info, const df_hdr_t *hdr,
+                                      const window_t *phase_window, unsigned char *header,
+                                      std::size_t *length);

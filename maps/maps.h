@@ -41,7 +41,7 @@ struct intens_map_t {
 
 constexpr int32_t INT_MAP_INVALID = 0x7FFFFFF8;
 constexpr double DBL_MAP_INVALID = 3.4028234663852886e38; // largest float, as a double
-constexpr int32_t MAP_MAX_ROWS = 32768;                    // entries of a row-pointer table
+constexpr int32_t MAP_MAX_ROWS = 32768;                   // entries of a row-pointer table
 
 // Relation of window A to window B, as given by wn_compare.
 enum wn_relation : int32_t {
@@ -91,8 +91,8 @@ void int_map_fill(int_map_t *map, int32_t v);
 // Copies window sw of src to window dw of dst, invalid markers included. Each
 // window must lie within its map and both must have the same size, else
 // ERR_IMPROPER_WINDOW with nothing copied. Pixels of dst outside dw stay.
-[[nodiscard]] int32_t int_map_copy_window(const int_map_t *src, const window_t *sw,
-                                          int_map_t *dst, const window_t *dw);
+[[nodiscard]] int32_t int_map_copy_window(const int_map_t *src, const window_t *sw, int_map_t *dst,
+                                          const window_t *dw);
 
 // Address of the element at w's top-left pixel. Unchecked: callers establish
 // containment with wn_compare first.
@@ -140,5 +140,4 @@ void dbl_map_sqrt(dbl_map_t *map);
 // Smallest window holding every valid element of the search window sw (or
 // the whole map when sw is null). ERR_IMPROPER_WINDOW when sw is not within
 // the map (out untouched); ERR_ALL_BAD_DATA when nothing is valid (out zero).
-[[nodiscard]] int32_t int_map_valid_window(const int_map_t *map, const window_t *sw,
-                                           window_t *out);
+[[nodiscard]] int32_t int_map_valid_window(const int_map_t *map, const window_t *sw, window_t *out);

@@ -36,6 +36,9 @@ cmake --build build/native -j "$jobs"
 step "native tests"
 ctest --test-dir build/native -j "$jobs" --output-on-failure
 
+step "benchmark smoke run (tiny inputs; the real benchmark is bench/run.sh)"
+BENCH_QUIET_WAIT=0 bash bench/run.sh --smoke
+
 # --- sanitizers -----------------------------------------------------------------
 step "AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \

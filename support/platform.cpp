@@ -280,6 +280,10 @@ void u_ctime_text(int64_t seconds, char *buf) {
 
 #endif
 
+bool u_path_has_wide_mark(const char *path) {
+    return has_wide_mark(path);
+}
+
 bool u_same_file_id(const u_file_id_t *a, const u_file_id_t *b) {
     return a->volume == b->volume && a->index_high == b->index_high && a->index_low == b->index_low;
 }

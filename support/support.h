@@ -80,6 +80,11 @@ void u_swap_bytes(void *item, int32_t n);
 // when the first two bytes, read as one 16-bit unit in machine order, are
 // 0xFEFF or 0xFFFE, the path is the NUL-terminated 16-bit string after them.
 
+// True when a path begins with the byte-order mark of the rule above. Names
+// that arrive as narrow texts (command line, list files) must not: their
+// single NUL cannot end a 16-bit string.
+bool u_path_has_wide_mark(const char *path);
+
 // Opens a path by the rule above with a C mode string ("rb", "wb", "r", "w").
 std::FILE *u_fopen_path(const char *path, const char *mode);
 

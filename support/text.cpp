@@ -6,7 +6,9 @@
 
 namespace {
 
-constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+constexpr bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 } // namespace
 

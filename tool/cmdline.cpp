@@ -172,7 +172,9 @@ bool check_inputs() {
         return false;
     }
     for (int32_t i = 0; i < g_inputs.count; ++i) {
-        if (!u_is_regular_file(g_inputs.names[i])) {
+        // A narrow name that begins with a byte-order mark would be taken as
+        // a 16-bit path and read past its end; no such file can be accessed.
+        if (u_path_has_wide_mark(g_inputs.names[i]) || !u_is_regular_file(g_inputs.names[i])) {
             std::fprintf(stderr, "%s\nERROR: Cannot access input file \"%s\"\n", PROGRAM_NAME,
                          g_inputs.names[i]);
             return false;
@@ -204,6 +206,12 @@ bool check_output() {
     const char *out_name = g_settings.out_name;
     if (out_name == nullptr) {
         std::fprintf(stderr, "%s\nERROR: No output file specified\n", PROGRAM_NAME);
+        return false;
+    }
+    if (u_path_has_wide_mark(out_name)) {
+        // Taken as a 16-bit path it would be read past its end.
+        std::fprintf(stderr, "%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
+                     out_name);
         return false;
     }
     if (output_is_input(out_name)) {

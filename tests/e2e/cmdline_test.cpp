@@ -239,3 +239,20 @@ TEST_F(CommandLine, PromptShowsALongNameWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// Names beginning with a UTF-16 byte-order mark arrive as narrow texts here;
+// taken as 16-bit paths they would be read past their end, so they are
+// refused before that can happen.
+TEST_F(CommandLine, NarrowNamesWithAByteOrderMarkAreRefused) {
+    for (const std::string &mark : {std::string("\xff\xfe"), std::string("\xfe\xff")}) {
+        make_text("list.txt", mark + "ab\n");
+        expect_run({"@list.txt", "-RssOut", "out.dat"}, 1, "",
+                   error_text("Cannot access input file \"" + mark + "ab\""));
+        expect_run({"a.dat", "-RssOut", mark + "o"}, 1, "",
+                   error_text("Cannot create output file \"" + mark + "o\""));
+    }
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+#include "common/fault_alloc.h"
+
+#include "support/support.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_set>
+
+namespace {
+
+struct state_t {
+    std::mutex lock;
+    std::unordered_set<void *> blocks;
+    fault_alloc_stats_t stats{};
+    int64_t fail_at = 0;
+    bool keep_failing = false;
+};
+
+// Never destroyed: hooks may still run while static objects are torn down.
+state_t &state() {
+    static state_t *s = new state_t;
+    return *s;
+}
+
+// Counts the call; true when it is to be refused. Caller holds the lock.
+bool refuse(state_t &s) {
+    const int64_t n = ++s.stats.allocations;
+    const bool no = s.fail_at > 0 && (n == s.fail_at || (s.keep_failing && n > s.fail_at));
+    if (no) {
+        ++s.stats.refused;
+    }
+    return no;
+}
+
+void remember(state_t &s, void *p) {
+    s.blocks.insert(p);
+    ++s.stats.live;
+}
+
+// Forgets a block; false when it was never handed out.
+bool forget(state_t &s, void *p) {
+    if (s.blocks.erase(p) == 0) {
+        ++s.stats.foreign_frees;
+        return false;
+    }
+    --s.stats.live;
+    return true;
+}
+
+void *fault_malloc(std::size_t n) {
+    state_t &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (refuse(s)) {
+        return nullptr;
+    }
+    void *p = std::malloc(n == 0 ? 1 : n);
+    if (p != nullptr) {
+        std::memset(p, 0xa5, n);
+        remember(s, p);
+    }
+    return p;
+}
+
+void *fault_calloc(std::size_t count, std::size_t size) {
+    state_t &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (refuse(s)) {
+        return nullptr;
+    }
+    void *p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+    if (p != nullptr) {
+        remember(s, p);
+    }
+    return p;
+}
+
+void *fault_realloc(void *block, std::size_t n) {
+    state_t &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (refuse(s)) {
+        return nullptr; // the old block stays valid and live
+    }
+    const bool known = block == nullptr || forget(s, block);
+    void *p = std::realloc(block, n == 0 ? 1 : n);
+    if (p == nullptr) {
+        if (block != nullptr && known) {
+            remember(s, block); // the old block stays valid and live
+        }
+        return nullptr;
+    }
+    remember(s, p);
+    return p;
+}
+
+void fault_free(void *block) {
+    if (block == nullptr) {
+        return;
+    }
+    state_t &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    forget(s, block);
+    std::free(block); // a foreign block is counted, then released as its owner meant
+}
+
+} // namespace
+
+void fault_alloc_install(int64_t fail_at, bool keep_failing) {
+    state_t &s = state();
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.blocks.clear();
+        s.stats = fault_alloc_stats_t{};
+        s.fail_at = fail_at;
+        s.keep_failing = keep_failing;
+    }
+    u_malloc_fn = fault_malloc;
+    u_calloc_fn = fault_calloc;
+    u_realloc_fn = fault_realloc;
+    u_free_fn = fault_free;
+}
+
+void fault_alloc_uninstall() {
+    u_malloc_fn = std::malloc;
+    u_calloc_fn = std::calloc;
+    u_realloc_fn = std::realloc;
+    u_free_fn = std::free;
+}
+
+fault_alloc_stats_t fault_alloc_stats() {
+    state_t &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.stats;
+}

@@ -1,0 +1,36 @@
+// A thread-safe tracking allocator for the memory hooks, for fault injection:
+// it counts allocations, can refuse the k-th one (or every one from the k-th
+// on, as when memory has really run out), knows every block it handed out and
+// counts frees of blocks it never gave. New blocks are filled with 0xa5 so
+// that code cannot rely on zeroed memory.
+#pragma once
+
+#include <cstdint>
+
+struct fault_alloc_stats_t {
+    int64_t allocations;   // allocation calls since install, refused ones included
+    int64_t refused;       // calls answered with null
+    int64_t live;          // blocks handed out and not yet freed
+    int64_t foreign_frees; // frees of blocks this allocator did not hand out
+};
+
+// Points every memory hook at the allocator and clears its counters. With
+// fail_at k > 0 the k-th allocation (1-based) is refused, and with
+// keep_failing also every later one.
+void fault_alloc_install(int64_t fail_at = 0, bool keep_failing = false);
+
+// Restores the runtime's allocator. Blocks still live stay known, so that a
+// later free of one is not counted as foreign until the next install.
+void fault_alloc_uninstall();
+
+fault_alloc_stats_t fault_alloc_stats();
+
+// Installs for the lifetime of the scope.
+struct fault_alloc_scope {
+    explicit fault_alloc_scope(int64_t fail_at = 0, bool keep_failing = false) {
+        fault_alloc_install(fail_at, keep_failing);
+    }
+    ~fault_alloc_scope() { fault_alloc_uninstall(); }
+    fault_alloc_scope(const fault_alloc_scope &) = delete;
+    fault_alloc_scope &operator=(const fault_alloc_scope &) = delete;
+};

@@ -1,0 +1,356 @@
+// The RSS run step by step: every input is read whole, placed in an integer
+// camera map over invalid pixels, converted to doubles, rescaled, squared and
+// added into the sum map, each with its own pass of the map operations.
+#include "common/rss_reference.h"
+
+#include "tool/tool.h"
+
+#include "datafile/datafile.h"
+#include "maps/maps.h"
+#include "support/support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Result code of a failure whose message has already been written.
+constexpr int32_t ALREADY_REPORTED = -1;
+
+// Scaling is skipped for factors this close to 1.
+constexpr double UNIT_FACTOR_TOLERANCE = 1e-10;
+
+constexpr std::size_t TEXT_BUF = 512;
+constexpr std::size_t COMMENT_MAX = sizeof(df_hdr_t::comment) - 1;
+
+// Phase counts per fringe of a phase resolution code.
+double counts_per_fringe(int32_t phase_res) {
+    switch (phase_res) {
+    case 0:
+        return 4096.0;
+    case 1:
+        return 32768.0;
+    default:
+        return 131072.0;
+    }
+}
+
+const char *phase_res_word(int32_t phase_res) {
+    switch (phase_res) {
+    case 0:
+        return "Normal";
+    case 1:
+        return "High";
+    default:
+        return "Super";
+    }
+}
+
+// What the first input fixes for the whole run: the camera frame, the
+// lateral resolution and the output units.
+struct frame_t {
+    int16_t camera_width;
+    int16_t camera_height;
+    float pixel_width;
+    float pixel_height;
+    float camera_res;
+    float scale_factor; // IntfScaleFactor
+    float wavelength;   // WavelengthIn
+};
+
+// The run's working set; every map is released by finish() on every path.
+struct rss_state_t {
+    int_map_t input;  // current input as read; at the end the trimmed result
+    int_map_t camera; // camera frame: the placed input, at the end the result
+    dbl_map_t work;   // current input in doubles, scaled and squared
+    dbl_map_t sum;    // running sum of squares, at the end its root
+    df_hdr_t in_hdr;
+    df_hdr_t out_hdr;
+    df_info_t info; // filled by the reader, not used
+    char text[TEXT_BUF];
+    frame_t first;
+    int32_t out_phase_res;
+    double out_counts; // counts per fringe of the output
+    int64_t latest_time;
+};
+
+// Creates (or empties) the output file before any input is read, and
+// fixes the output units when the command line gives them.
+int32_t prepare(rss_state_t &s) {
+    const char *out_name = g_settings.out_name;
+    std::FILE *out = u_fopen_path(out_name, "w");
+    if (out == nullptr) {
+        std::fprintf(stderr, "%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
+                     out_name);
+        return ALREADY_REPORTED;
+    }
+    std::fclose(out);
+    if (g_settings.verbose) {
+        report_quoted("RssOutFile", out_name);
+    }
+    if (g_settings.phase_res != -1) {
+        s.out_phase_res = g_settings.phase_res;
+        s.out_counts = counts_per_fringe(s.out_phase_res);
+        if (g_settings.verbose) {
+            report_word("Output PhaseRes", phase_res_word(s.out_phase_res));
+            report_fringe("Output VornRes", s.out_counts);
+        }
+    }
+    return 0;
+}
+
+void report_input(const df_hdr_t &h, const window_t &valid) {
+    char time_text[U_CTIME_BUF];
+    u_ctime_text(h.TimeStamp, time_text);
+    report_line_text("TimeStamp", time_text);
+    report_int("CameraWidth", h.CameraWidth);
+    report_int("CameraHeight", h.CameraHeight);
+    report_um("PixelWidth", static_cast<double>(h.PixelWidth) * 1e6);
+    report_um("PixelHeight", static_cast<double>(h.PixelHeight) * 1e6);
+    report_um("CameraRes", static_cast<double>(h.CameraRes) * 1e6);
+    report_int("WindowX", valid.x);
+    report_int("WindowY", valid.y);
+    report_int("WindowWidth", valid.width);
+    report_int("WindowHeight", valid.height);
+    report_number("IntfScaleFactor", h.IntfScaleFactor);
+    report_nm("WavelengthIn", static_cast<double>(h.WavelengthIn) * 1e9);
+    report_number("ObliquityFactor", h.ObliquityFactor);
+    report_word("PhaseRes", phase_res_word(h.PhaseRes));
+    report_fringe("VornRes", counts_per_fringe(h.PhaseRes));
+    report_blank();
+}
+
+// The first input: keep its frame and units and allocate the
+// three camera-sized maps, reused for every later input.
+int32_t set_up_frame(rss_state_t &s) {
+    const df_hdr_t &h = s.in_hdr;
+    s.first = frame_t{h.CameraWidth, h.CameraHeight,    h.PixelWidth,  h.PixelHeight,
+                      h.CameraRes,   h.IntfScaleFactor, h.WavelengthIn};
+    if (g_settings.phase_res == -1) {
+        s.out_phase_res = h.PhaseRes;
+        s.out_counts = counts_per_fringe(h.PhaseRes);
+    }
+    const window_t frame = {0, 0, h.CameraWidth, h.CameraHeight};
+    s.camera.window = frame;
+    s.work.window = frame;
+    s.sum.window = frame;
+    int32_t code = int_map_alloc(&s.camera);
+    if (code == 0) {
+        code = dbl_map_alloc(&s.work);
+    }
+    if (code == 0) {
+        code = dbl_map_alloc(&s.sum);
+    }
+    return code;
+}
+
+// Later inputs: the same camera frame and lateral resolution.
+int32_t check_frame(const rss_state_t &s, const char *name) {
+    const df_hdr_t &h = s.in_hdr;
+    if (h.CameraWidth != s.first.camera_width || h.CameraHeight != s.first.camera_height) {
+        std::fprintf(stderr,
+                     "%s\nERROR: Input file \"%s\" has mismatched CameraWidth or CameraHeight\n",
+                     PROGRAM_NAME, name);
+        return ALREADY_REPORTED;
+    }
+    if (h.CameraRes != s.first.camera_res) { // exact; a NaN never matches
+        std::fprintf(stderr, "%s\nERROR: Input file \"%s\" has mismatched CameraRes\n",
+                     PROGRAM_NAME, name);
+        return ALREADY_REPORTED;
+    }
+    return 0;
+}
+
+// Factor that turns the input's phase counts into output counts: the first
+// input's IntfScaleFactor and WavelengthIn, an ObliquityFactor of 1 and the
+// output's counts per fringe. Formed in double from the widened attributes.
+double unit_factor(const rss_state_t &s) {
+    const df_hdr_t &h = s.in_hdr;
+    const double numerator = ((static_cast<double>(h.IntfScaleFactor) * s.out_counts) *
+                              static_cast<double>(h.ObliquityFactor)) *
+                             static_cast<double>(h.WavelengthIn);
+    const double denominator =
+        ((counts_per_fringe(h.PhaseRes) * static_cast<double>(s.first.scale_factor)) * 1.0) *
+        static_cast<double>(s.first.wavelength);
+    return numerator / denominator;
+}
+
+// Input number `number` (from 1): read, check, report, place it in
+// the camera frame, convert, rescale, square and accumulate.
+int32_t add_input(rss_state_t &s, int32_t number, const char *name) {
+    if (g_settings.verbose) {
+        std::snprintf(s.text, sizeof s.text, "InFile[%04d]", static_cast<int>(number));
+        report_blank();
+        report_quoted(s.text, name);
+    }
+    int32_t code = df_read(name, &s.info, &s.in_hdr, nullptr, &s.input);
+    if (code != 0) {
+        std::fprintf(stderr, "%s\nERROR: Error reading input file \"%s\"\n", PROGRAM_NAME, name);
+        return code;
+    }
+    code = df_check_attr(&s.in_hdr, nullptr, &s.input, true, s.text);
+    if (code != 0) {
+        std::fprintf(stderr, "%s\nERROR: Invalid attribute information in input file \"%s\"\n",
+                     PROGRAM_NAME, name);
+        std::fprintf(stderr, "%s\n", s.text);
+        return code;
+    }
+    if (s.input.matrix == nullptr) {
+        std::fprintf(stderr, "%s\nERROR: Input file \"%s\" contains no height data\n", PROGRAM_NAME,
+                     name);
+        return ALREADY_REPORTED;
+    }
+    window_t valid;
+    code = int_map_valid_window(&s.input, nullptr, &valid);
+    if (code == ERR_ALL_BAD_DATA) {
+        std::fprintf(stderr, "%s\nERROR: Input file \"%s\" contains no valid data points\n",
+                     PROGRAM_NAME, name);
+        return ALREADY_REPORTED;
+    }
+    if (code != 0) {
+        return code;
+    }
+    s.latest_time = std::max<int64_t>(s.latest_time, s.in_hdr.TimeStamp);
+    if (g_settings.verbose) {
+        report_input(s.in_hdr, valid);
+    }
+
+    code = number == 1 ? set_up_frame(s) : check_frame(s, name);
+    if (code != 0) {
+        return code;
+    }
+
+    // Place the input at its own camera coordinates over invalid pixels.
+    int_map_fill(&s.camera, INT_MAP_INVALID);
+    const window_t placed = s.input.window;
+    code = int_map_copy_window(&s.input, &placed, &s.camera, &placed);
+    if (code != 0) {
+        return code;
+    }
+    int_map_free(&s.input);
+
+    code = int_map_to_dbl(&s.camera, &s.work);
+    if (code != 0) {
+        return code;
+    }
+    const double factor = unit_factor(s);
+    if (std::fabs(factor - 1.0) > UNIT_FACTOR_TOLERANCE) {
+        code = dbl_map_scale(&s.work, factor);
+        if (code != 0) {
+            return code;
+        }
+    }
+    code = dbl_map_square(&s.work);
+    if (code != 0) {
+        return code;
+    }
+    return number == 1 ? dbl_map_copy(&s.work, &s.sum) : dbl_map_add(&s.work, &s.sum);
+}
+
+// The attributes written with the result; every other field stays 0.
+void fill_output_record(rss_state_t &s) {
+    df_hdr_t &o = s.out_hdr;
+    o.TimeStamp = static_cast<int32_t>(s.latest_time);
+    o.PixelWidth = s.first.pixel_width;
+    o.PixelHeight = s.first.pixel_height;
+    o.CameraRes = s.first.camera_res;
+    o.CameraWidth = s.first.camera_width;
+    o.CameraHeight = s.first.camera_height;
+    o.PhaseRes = static_cast<int16_t>(s.out_phase_res);
+    o.IntfScaleFactor = s.first.scale_factor;
+    o.WavelengthIn = s.first.wavelength;
+    o.ObliquityFactor = 1.0f;
+}
+
+// Root of the sum, back to phase counts, trimmed to the valid data,
+// written under the output record.
+int32_t write_result(rss_state_t &s) {
+    dbl_map_sqrt(&s.sum);
+    int32_t code = dbl_map_to_int(&s.sum, &s.camera);
+    if (code != 0) {
+        return code;
+    }
+    window_t valid;
+    code = int_map_valid_window(&s.camera, nullptr, &valid);
+    if (code == ERR_ALL_BAD_DATA) {
+        std::fprintf(stderr, "%s\nERROR: RSS result map contains no valid data points\n",
+                     PROGRAM_NAME);
+        return ALREADY_REPORTED;
+    }
+    if (code != 0) {
+        return code;
+    }
+    code = int_map_resize(&s.input, &valid, true);
+    if (code != 0) {
+        return code;
+    }
+    code = int_map_copy_window(&s.camera, &valid, &s.input, &valid);
+    if (code != 0) {
+        return code;
+    }
+    if (g_settings.verbose) {
+        report_int("RSS WindowX", valid.x);
+        report_int("RSS WindowY", valid.y);
+        report_int("RSS WindowWidth", valid.width);
+        report_int("RSS WindowHeight", valid.height);
+    }
+    std::snprintf(s.text, sizeof s.text, "RSS result map computed from %d input data files",
+                  static_cast<int>(g_inputs.count));
+    const std::size_t length = std::min(std::strlen(s.text), COMMENT_MAX);
+    std::memcpy(s.out_hdr.comment, s.text, length);
+    s.out_hdr.comment[length] = '\0';
+
+    code = df_write(g_settings.out_name, nullptr, &s.out_hdr, nullptr, &s.input);
+    if (code != 0) {
+        return code;
+    }
+    if (g_settings.verbose) {
+        report_blank();
+        std::printf("Wrote \"%s\"\n", g_settings.out_name);
+        report_blank();
+    }
+    return 0;
+}
+
+// Releases every map and name a code that has no message yet.
+bool finish(rss_state_t &s, int32_t code) {
+    int_map_free(&s.input);
+    int_map_free(&s.camera);
+    dbl_map_free(&s.work);
+    dbl_map_free(&s.sum);
+    if (code == 0) {
+        return true;
+    }
+    if (code != ALREADY_REPORTED) {
+        std::fprintf(stderr, "%s\nERROR: %s\n", PROGRAM_NAME, u_error_name(code));
+    }
+    return false;
+}
+
+} // namespace
+
+bool rss_reference_run() {
+    rss_state_t s;
+    int_map_init(&s.input);
+    int_map_init(&s.camera);
+    dbl_map_init(&s.work);
+    dbl_map_init(&s.sum);
+    std::memset(&s.in_hdr, 0, sizeof s.in_hdr);
+    std::memset(&s.out_hdr, 0, sizeof s.out_hdr);
+    s.first = frame_t{};
+    s.out_phase_res = 0;
+    s.out_counts = 0.0;
+    s.latest_time = 0;
+
+    int32_t code = prepare(s);
+    for (int32_t i = 0; code == 0 && i < g_inputs.count; ++i) {
+        code = add_input(s, i + 1, g_inputs.names[i]);
+    }
+    if (code == 0) {
+        fill_output_record(s);
+        code = write_result(s);
+    }
+    return finish(s, code);
+}
