@@ -83,3 +83,21 @@ void df_image_to_file(df_image_t *image) {
         end -= g.length;
     }
 }
+
+int32_t df_read_header_image(std::FILE *stream, df_image_t *image) {
+    *image = df_image_t{};
+    auto *p = reinterpret_cast<unsigned char *>(image);
+    if (std::fread(p, 1, 4, stream) != 4) {
+        return ERR_PREMATURE_EOF;
+    }
+    const std::size_t length = df_header_length(df_load_be32(p));
+    if (length == 0) {
+        return ERR_NOT_A_DATA_FILE;
+    }
+    // The magic is already in place; the rest of the header follows in one read.
+    if (std::fread(p + 4, 1, length - 4, stream) != length - 4) {
+        return ERR_PREMATURE_EOF;
+    }
+    df_image_from_file(image);
+    return 0;
+}

@@ -320,6 +320,11 @@ inline void df_host_to_be32(unsigned char *p) {
 // after them. Inserts the gaps and converts every field to machine order.
 void df_image_from_file(df_image_t *image);
 
+// Reads a header from the stream into a zeroed image, the magic first (to
+// learn the header's length), then the rest in one call, and converts it to
+// machine order. ERR_PREMATURE_EOF or ERR_NOT_A_DATA_FILE on failure.
+[[nodiscard]] int32_t df_read_header_image(std::FILE *stream, df_image_t *image);
+
 // Converts every field of the image to big-endian and removes the gaps; the
 // first 834 or 4096 bytes of the image are then the file's header.
 void df_image_to_file(df_image_t *image);

@@ -71,20 +71,10 @@ int32_t read_phase_block(std::FILE *stream, int_map_t *map) {
 
 int32_t read_pieces(std::FILE *stream, df_info_t *info, df_hdr_t *hdr, intens_map_t *intens,
                     int_map_t *phase) {
-    df_image_t image{};
-    auto *p = reinterpret_cast<unsigned char *>(&image);
-    if (std::fread(p, 1, 4, stream) != 4) {
-        return ERR_PREMATURE_EOF;
+    df_image_t image;
+    if (const int32_t code = df_read_header_image(stream, &image); code != 0) {
+        return code;
     }
-    const std::size_t length = df_header_length(df_load_be32(p));
-    if (length == 0) {
-        return ERR_NOT_A_DATA_FILE;
-    }
-    // The magic is already in place; the rest of the header follows in one read.
-    if (std::fread(p + 4, 1, length - 4, stream) != length - 4) {
-        return ERR_PREMATURE_EOF;
-    }
-    df_image_from_file(&image);
     const df_image_head_t &head = image.head;
 
     if (info != nullptr) {
@@ -112,7 +102,7 @@ int32_t read_pieces(std::FILE *stream, df_info_t *info, df_hdr_t *hdr, intens_ma
     }
     if (hdr != nullptr) {
         *hdr = image.hdr;
-        if (length == DF_LONG_HEADER) {
+        if (df_header_length(head.magic) == DF_LONG_HEADER) {
             hdr->format_marker = 3;
         }
     }
