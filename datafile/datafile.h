@@ -195,6 +195,7 @@ constexpr std::size_t DF_CHECK_MSG_SIZE = 57;
 struct df_phase_block_t {
     window_t window; // phase window; zero when the block is absent
     bool present;    // phase_bytes > 0
+    int64_t offset;  // file offset of the block's first value (when present)
 };
 
 // Reads the header from a seekable binary stream positioned at the start of a
@@ -209,6 +210,14 @@ struct df_phase_block_t {
 // which holds 4 x count bytes. ERR_CORRUPT_DATA_FILE when fewer arrive or the
 // stream's error indicator is set.
 [[nodiscard]] int32_t df_read_phase_raw(std::FILE *stream, void *raw, std::size_t count);
+
+// Reads `count` phase values as stored, starting with value `first` of the
+// block at block->offset, without using or moving the stream's position
+// (u_read_at): several threads may read one stream this way. The stream is
+// one whose header df_read_phase_head has read. ERR_CORRUPT_DATA_FILE when
+// fewer values are there or reading fails.
+[[nodiscard]] int32_t df_read_phase_at(std::FILE *stream, const df_phase_block_t *block,
+                                       int64_t first, void *raw, std::size_t count);
 
 // The header that df_write_stream writes for `info` and `hdr` (either may be
 // null) in front of a phase block over phase_window, without intensity

@@ -41,12 +41,22 @@ int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
         }
         block->window = head.phase_window;
         block->present = true;
+        block->offset = static_cast<int64_t>(df_header_length(head.magic)) +
+                        (head.intens_bytes > 0 ? int64_t{head.intens_bytes} : 0);
     }
     return 0;
 }
 
 int32_t df_read_phase_raw(std::FILE *stream, void *raw, std::size_t count) {
     if (std::fread(raw, sizeof(int32_t), count, stream) != count || std::ferror(stream) != 0) {
+        return ERR_CORRUPT_DATA_FILE;
+    }
+    return 0;
+}
+
+int32_t df_read_phase_at(std::FILE *stream, const df_phase_block_t *block, int64_t first, void *raw,
+                         std::size_t count) {
+    if (!u_read_at(stream, raw, count * sizeof(int32_t), block->offset + 4 * first)) {
         return ERR_CORRUPT_DATA_FILE;
     }
     return 0;

@@ -3,10 +3,12 @@
 // calendar time, the start-up's wildcard expansion).
 #include "support/support.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #ifdef _WIN32
+#include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <wchar.h>
@@ -14,6 +16,7 @@
 #else
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -218,6 +221,30 @@ bool u_file_identity(const char *path, u_file_id_t *id) {
     return true;
 }
 
+bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset) {
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (file == INVALID_HANDLE_VALUE || offset < 0) {
+        return false;
+    }
+    auto *at = static_cast<unsigned char *>(buffer);
+    while (bytes > 0) {
+        // The offset travels in the OVERLAPPED record, so concurrent reads
+        // of one handle do not disturb each other.
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+        where.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+        const DWORD want = bytes > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes);
+        DWORD got = 0;
+        if (ReadFile(file, at, want, &got, &where) == 0 || got == 0) {
+            return false;
+        }
+        at += got;
+        bytes -= got;
+        offset += got;
+    }
+    return true;
+}
+
 void u_ctime_text(int64_t seconds, char *buf) {
     std::tm tm{};
     const __time64_t t = seconds;
@@ -265,6 +292,27 @@ bool u_file_identity(const char *path, u_file_id_t *id) {
     id->volume = static_cast<uint64_t>(st.st_dev);
     id->index_high = 0;
     id->index_low = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset) {
+    const int fd = fileno(stream);
+    if (fd < 0 || offset < 0) {
+        return false;
+    }
+    auto *at = static_cast<unsigned char *>(buffer);
+    while (bytes > 0) {
+        const ssize_t got = pread(fd, at, bytes, static_cast<off_t>(offset));
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        at += got;
+        bytes -= static_cast<std::size_t>(got);
+        offset += got;
+    }
     return true;
 }
 

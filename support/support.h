@@ -104,6 +104,13 @@ bool u_file_identity(const char *path, u_file_id_t *id);
 
 bool u_same_file_id(const u_file_id_t *a, const u_file_id_t *b);
 
+// Reads exactly `bytes` bytes at byte `offset` of an open binary stream,
+// straight from its file and without using or moving the stream's position,
+// so that several threads may read one stream at once. Yields false when
+// fewer bytes are there or reading fails. Meant for unbuffered streams whose
+// own position is no longer used.
+bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset);
+
 // Writes the local calendar time of `seconds` (since 1970-01-01 UTC) in the
 // 24-character ctime form followed by a line end ("Thu Jan  1 00:00:00 1970\n")
 // into buf, which holds at least U_CTIME_BUF bytes. A time that cannot be

@@ -52,13 +52,12 @@ int32_t phase_res_code(const char *value) {
 // writing the message when the table is full or the copy cannot be made.
 bool add_input(const char *name) {
     if (g_inputs.count >= MAX_INPUT_FILES) {
-        std::fprintf(stderr, "%s\nERROR: More than %d input filenames\n", PROGRAM_NAME,
-                     static_cast<int>(MAX_INPUT_FILES));
+        print_error("More than %d input filenames", static_cast<int>(MAX_INPUT_FILES));
         return false;
     }
     char *copy = strdup(name);
     if (copy == nullptr) {
-        std::fprintf(stderr, "%s\nERROR: %s\n", PROGRAM_NAME, u_error_name(ERR_NO_MEM));
+        print_error("%s", u_error_name(ERR_NO_MEM));
         return false;
     }
     g_inputs.names[g_inputs.count++] = copy;
@@ -89,14 +88,14 @@ option_t which_option(const char *keyword) {
 bool parse_option(int argc, char **argv, int *i) {
     const char *keyword = argv[*i] + 1;
     if (keyword[0] == '\0') {
-        std::fprintf(stderr, "%s\nERROR: Missing option name after prefix '/'\n", PROGRAM_NAME);
+        print_error("Missing option name after prefix '/'");
         return false;
     }
     const option_t option = which_option(keyword);
     const char *value = nullptr;
     if (option == option_t::rss_out || option == option_t::phase_res) {
         if (*i + 1 >= argc) {
-            std::fprintf(stderr, "%s\nERROR: Missing value after \"/%s\"\n", PROGRAM_NAME, keyword);
+            print_error("Missing value after \"/%s\"", keyword);
             return false;
         }
         value = argv[++*i];
@@ -108,7 +107,7 @@ bool parse_option(int argc, char **argv, int *i) {
     case option_t::phase_res: {
         const int32_t code = phase_res_code(value);
         if (code < 0) {
-            std::fprintf(stderr, "%s\nERROR: Unknown PhaseRes value \"%s\"\n", PROGRAM_NAME, value);
+            print_error("Unknown PhaseRes value \"%s\"", value);
             print_usage();
             return false;
         }
@@ -124,7 +123,7 @@ bool parse_option(int argc, char **argv, int *i) {
     case option_t::unknown:
         break;
     }
-    std::fprintf(stderr, "%s\nERROR: Unknown option \"/%s\"\n", PROGRAM_NAME, keyword);
+    print_error("Unknown option \"/%s\"", keyword);
     return false;
 }
 
@@ -144,8 +143,7 @@ bool parse_arguments(int argc, char **argv) {
                 return false;
             }
             if (arg[1] == '\0') {
-                std::fprintf(stderr, "%s\nERROR: Missing list file name after prefix '@'\n",
-                             PROGRAM_NAME);
+                print_error("Missing list file name after prefix '@'");
                 return false;
             }
             list_named = true;
@@ -168,15 +166,14 @@ bool parse_arguments(int argc, char **argv) {
 // At least one input, and every input an existing regular file.
 bool check_inputs() {
     if (g_inputs.count == 0) {
-        std::fprintf(stderr, "%s\nERROR: No input files specified\n", PROGRAM_NAME);
+        print_error("No input files specified");
         return false;
     }
     for (int32_t i = 0; i < g_inputs.count; ++i) {
         // A narrow name that begins with a byte-order mark would be taken as
         // a 16-bit path and read past its end; no such file can be accessed.
         if (u_path_has_wide_mark(g_inputs.names[i]) || !u_is_regular_file(g_inputs.names[i])) {
-            std::fprintf(stderr, "%s\nERROR: Cannot access input file \"%s\"\n", PROGRAM_NAME,
-                         g_inputs.names[i]);
+            print_error("Cannot access input file \"%s\"", g_inputs.names[i]);
             return false;
         }
     }
@@ -205,18 +202,16 @@ bool output_is_input(const char *out_name) {
 bool check_output() {
     const char *out_name = g_settings.out_name;
     if (out_name == nullptr) {
-        std::fprintf(stderr, "%s\nERROR: No output file specified\n", PROGRAM_NAME);
+        print_error("No output file specified");
         return false;
     }
     if (u_path_has_wide_mark(out_name)) {
         // Taken as a 16-bit path it would be read past its end.
-        std::fprintf(stderr, "%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
-                     out_name);
+        print_error("Cannot create output file \"%s\"", out_name);
         return false;
     }
     if (output_is_input(out_name)) {
-        std::fprintf(stderr, "%s\nERROR: Output file \"%s\" is also an input file\n", PROGRAM_NAME,
-                     out_name);
+        print_error("Output file \"%s\" is also an input file", out_name);
         return false;
     }
     if (g_settings.overwrite || !u_is_regular_file(out_name)) {
@@ -251,7 +246,7 @@ int tool_main(int argc, char **argv) {
 bool read_list_file(const char *path) {
     std::FILE *list = std::fopen(path, "r");
     if (list == nullptr) {
-        std::fprintf(stderr, "%s\nERROR: Cannot access list file \"%s\"\n", PROGRAM_NAME, path);
+        print_error("Cannot access list file \"%s\"", path);
         return false;
     }
     char line[LIST_LINE_BUF];
@@ -276,11 +271,11 @@ bool read_list_file(const char *path) {
     const bool read_failed = std::ferror(list) != 0;
     std::fclose(list);
     if (read_failed) {
-        std::fprintf(stderr, "%s\nERROR: Cannot access list file \"%s\"\n", PROGRAM_NAME, path);
+        print_error("Cannot access list file \"%s\"", path);
         return false;
     }
     if (stored == 0) {
-        std::fprintf(stderr, "%s\nERROR: Empty list file \"%s\"\n", PROGRAM_NAME, path);
+        print_error("Empty list file \"%s\"", path);
         return false;
     }
     return true;

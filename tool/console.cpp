@@ -1,7 +1,8 @@
-// Console output of the driver: the usage text and the verbose report lines.
-// Error messages are written where they arise, straight to standard error.
+// Console output of the driver: the usage text, error messages and the
+// verbose report lines.
 #include "tool/tool.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <iterator>
 
@@ -62,6 +63,15 @@ void print_usage() {
     for (const char *line : USAGE_LINES) {
         std::printf("%s\n", line);
     }
+}
+
+void print_error(const char *format, ...) {
+    std::fprintf(stderr, "%s\nERROR: ", PROGRAM_NAME);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
 }
 
 void report_quoted(const char *label, const char *text) {

@@ -198,28 +198,32 @@ using fold_fn = bool (*)(const unsigned char *, double *, std::size_t, double);
 using finish_fn = void (*)(const double *, unsigned char *, std::size_t);
 using store_fn = void (*)(const unsigned char *, unsigned char *, std::size_t);
 
-struct kernels_t {
+} // namespace
+
+struct fold_kernels_t {
     fold_fn fold[2][2]; // [scaled][first]
     finish_fn finish;
     store_fn store_be;
     const char *name;
 };
 
-constexpr kernels_t PORTABLE = {{{fold_portable<false, false>, fold_portable<false, true>},
-                                 {fold_portable<true, false>, fold_portable<true, true>}},
-                                finish_portable,
-                                store_be_portable,
-                                "portable"};
+namespace {
+
+constexpr fold_kernels_t PORTABLE = {{{fold_portable<false, false>, fold_portable<false, true>},
+                                      {fold_portable<true, false>, fold_portable<true, true>}},
+                                     finish_portable,
+                                     store_be_portable,
+                                     "portable"};
 
 #ifdef KV_AVX2_KERNELS
-constexpr kernels_t AVX2 = {{{fold_avx2<false, false>, fold_avx2<false, true>},
-                             {fold_avx2<true, false>, fold_avx2<true, true>}},
-                            finish_avx2,
-                            store_be_avx2,
-                            "avx2"};
+constexpr fold_kernels_t AVX2 = {{{fold_avx2<false, false>, fold_avx2<false, true>},
+                                  {fold_avx2<true, false>, fold_avx2<true, true>}},
+                                 finish_avx2,
+                                 store_be_avx2,
+                                 "avx2"};
 #endif
 
-const kernels_t *best_kernels() {
+const fold_kernels_t *best_kernels() {
 #ifdef KV_AVX2_KERNELS
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) {
@@ -229,7 +233,7 @@ const kernels_t *best_kernels() {
     return &PORTABLE;
 }
 
-const kernels_t *g_kernels = best_kernels();
+const fold_kernels_t *g_kernels = best_kernels();
 
 template <typename Load>
 bool valid_extent(const unsigned char *p, int32_t n, int32_t *left, int32_t *right, Load load) {
@@ -260,8 +264,13 @@ bool valid_extent(const unsigned char *p, int32_t n, int32_t *left, int32_t *rig
 
 } // namespace
 
-bool fold_row(const unsigned char *raw, double *sum, std::size_t n, const fold_params_t &params) {
-    return g_kernels->fold[params.scaled][params.first](raw, sum, n, params.factor);
+const fold_kernels_t *fold_kernels() {
+    return g_kernels;
+}
+
+bool fold_row(const fold_kernels_t *kernels, const unsigned char *raw, double *sum, std::size_t n,
+              const fold_params_t &params) {
+    return kernels->fold[params.scaled][params.first](raw, sum, n, params.factor);
 }
 
 void fold_invalidate(double *sum, std::size_t n) {
@@ -274,16 +283,18 @@ bool row_valid_extent(const unsigned char *raw, int32_t n, int32_t *left, int32_
     return valid_extent(raw, n, left, right, load_be32);
 }
 
-void finish_row(const double *sum, unsigned char *out, std::size_t n) {
-    g_kernels->finish(sum, out, n);
+void finish_row(const fold_kernels_t *kernels, const double *sum, unsigned char *out,
+                std::size_t n) {
+    kernels->finish(sum, out, n);
 }
 
 bool result_valid_extent(const unsigned char *counts, int32_t n, int32_t *left, int32_t *right) {
     return valid_extent(counts, n, left, right, load_host32);
 }
 
-void store_be_counts(const unsigned char *counts, unsigned char *out, std::size_t n) {
-    g_kernels->store_be(counts, out, n);
+void store_be_counts(const fold_kernels_t *kernels, const unsigned char *counts, unsigned char *out,
+                     std::size_t n) {
+    kernels->store_be(counts, out, n);
 }
 
 const char *fold_kernel_name() {

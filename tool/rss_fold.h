@@ -12,6 +12,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// A set of kernels (portable, or AVX2 where the processor has it). The run
+// takes the set in use once, at its start, and hands it down.
+struct fold_kernels_t;
+
+// The kernels in use: the best the processor has, unless fold_use_portable
+// asked for the portable ones.
+const fold_kernels_t *fold_kernels();
+
 // How one input enters the sum.
 struct fold_params_t {
     double factor; // unit factor
@@ -22,7 +30,8 @@ struct fold_params_t {
 // Folds n pixels: raw holds n big-endian phase counts, sum the n matching
 // sum pixels. Yields true when scaling, squaring or adding overflowed
 // (ERR_FP_OVERFLOW) at any of them; the sum is then meaningless.
-bool fold_row(const unsigned char *raw, double *sum, std::size_t n, const fold_params_t &params);
+bool fold_row(const fold_kernels_t *kernels, const unsigned char *raw, double *sum, std::size_t n,
+              const fold_params_t &params);
 
 // Marks n sum pixels invalid (camera pixels outside an input's window).
 void fold_invalidate(double *sum, std::size_t n);
@@ -37,33 +46,19 @@ bool row_valid_extent(const unsigned char *raw, int32_t n, int32_t *left, int32_
 // 67108863. The counts go to `out` in machine order, 4 bytes each; out may
 // overlap the sum's own storage as long as it does not start after sum (the
 // run packs the result into the sum map this way).
-void finish_row(const double *sum, unsigned char *out, std::size_t n);
+void finish_row(const fold_kernels_t *kernels, const double *sum, unsigned char *out,
+                std::size_t n);
 
 // Extends the valid extent of the result by one row of n counts written by
 // finish_row; as row_valid_extent.
 bool result_valid_extent(const unsigned char *counts, int32_t n, int32_t *left, int32_t *right);
 
 // Copies n phase counts from machine order to the file's big-endian order.
-void store_be_counts(const unsigned char *counts, unsigned char *out, std::size_t n);
+void store_be_counts(const fold_kernels_t *kernels, const unsigned char *counts, unsigned char *out,
+                     std::size_t n);
 
 // The kernels in use: "avx2" or "portable" (for benchmarks and tests).
 const char *fold_kernel_name();
 
 // Forces the portable kernels (tests compare both on the same data).
 void fold_use_portable(bool portable);
-
-// ---------------------------------------------------------------------------
-// Sizes the streaming run works with. Tests shrink them to reach several
-// bands and batches, and the run without its helper thread, with small
-// inputs.
-
-constexpr int32_t RSS_BATCH_MAX = 64;
-
-struct rss_tuning_t {
-    std::size_t band_sum_bytes; // bytes of the sum per band (at least one row)
-    int32_t batch_max;          // inputs open at once, 1 to RSS_BATCH_MAX
-    bool helper_thread;         // a second thread takes bands too
-};
-
-// Defaults: bands of 256 KiB, RSS_BATCH_MAX, with the helper thread.
-extern rss_tuning_t g_rss_tuning;

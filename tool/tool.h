@@ -2,6 +2,7 @@
 // run and the console output they share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr const char *PROGRAM_NAME = "Kelvorin";
@@ -38,12 +39,31 @@ void print_usage();
 bool read_list_file(const char *path);
 
 // Computes the RSS of the inputs and writes the output file. False after
-// writing its own error message.
+// writing its own error message. Reads the run settings, the input name table
+// and the tuning below; nothing under it reads them.
 bool rss_run();
+
+// Sizes the streaming run works with. Tests shrink them to reach several
+// bands and batches, and the run without its helper thread, with small
+// inputs.
+constexpr int32_t RSS_BATCH_MAX = 64;
+
+struct rss_tuning_t {
+    std::size_t band_sum_bytes; // bytes of the sum per band (at least one row)
+    int32_t batch_max;          // inputs open at once, 1 to RSS_BATCH_MAX
+    bool helper_thread;         // a second thread takes bands too
+};
+
+// Defaults: bands of 256 KiB, RSS_BATCH_MAX, with the helper thread.
+extern rss_tuning_t g_rss_tuning;
 
 // Returns settings and table to their start state, releasing the name copies
 // (lets tests run the entry more than once in one process).
 void tool_reset();
+
+// Writes an error message to standard error: the program name on one line,
+// then "ERROR: " and the formatted text on the next.
+[[gnu::format(printf, 1, 2)]] void print_error(const char *format, ...);
 
 // ---------------------------------------------------------------------------
 // Verbose report lines on standard output: the label left-aligned in a field

@@ -3,6 +3,7 @@
 // added into the sum map, each with its own pass of the map operations.
 #include "common/rss_reference.h"
 
+#include "tool/rss_units.h"
 #include "tool/tool.h"
 
 #include "datafile/datafile.h"
@@ -19,46 +20,7 @@ namespace {
 // Result code of a failure whose message has already been written.
 constexpr int32_t ALREADY_REPORTED = -1;
 
-// Scaling is skipped for factors this close to 1.
-constexpr double UNIT_FACTOR_TOLERANCE = 1e-10;
-
 constexpr std::size_t TEXT_BUF = 512;
-constexpr std::size_t COMMENT_MAX = sizeof(df_hdr_t::comment) - 1;
-
-// Phase counts per fringe of a phase resolution code.
-double counts_per_fringe(int32_t phase_res) {
-    switch (phase_res) {
-    case 0:
-        return 4096.0;
-    case 1:
-        return 32768.0;
-    default:
-        return 131072.0;
-    }
-}
-
-const char *phase_res_word(int32_t phase_res) {
-    switch (phase_res) {
-    case 0:
-        return "Normal";
-    case 1:
-        return "High";
-    default:
-        return "Super";
-    }
-}
-
-// What the first input fixes for the whole run: the camera frame, the
-// lateral resolution and the output units.
-struct frame_t {
-    int16_t camera_width;
-    int16_t camera_height;
-    float pixel_width;
-    float pixel_height;
-    float camera_res;
-    float scale_factor; // IntfScaleFactor
-    float wavelength;   // WavelengthIn
-};
 
 // The run's working set; every map is released by finish() on every path.
 struct rss_state_t {
@@ -70,9 +32,7 @@ struct rss_state_t {
     df_hdr_t out_hdr;
     df_info_t info; // filled by the reader, not used
     char text[TEXT_BUF];
-    frame_t first;
-    int32_t out_phase_res;
-    double out_counts; // counts per fringe of the output
+    rss_frame_t first; // the camera frame and the output units
     int64_t latest_time;
 };
 
@@ -91,11 +51,10 @@ int32_t prepare(rss_state_t &s) {
         report_quoted("RssOutFile", out_name);
     }
     if (g_settings.phase_res != -1) {
-        s.out_phase_res = g_settings.phase_res;
-        s.out_counts = counts_per_fringe(s.out_phase_res);
+        s.first.out_phase_res = g_settings.phase_res;
         if (g_settings.verbose) {
-            report_word("Output PhaseRes", phase_res_word(s.out_phase_res));
-            report_fringe("Output VornRes", s.out_counts);
+            report_word("Output PhaseRes", phase_res_word(s.first.out_phase_res));
+            report_fringe("Output VornRes", counts_per_fringe(s.first.out_phase_res));
         }
     }
     return 0;
@@ -126,12 +85,11 @@ void report_input(const df_hdr_t &h, const window_t &valid) {
 // three camera-sized maps, reused for every later input.
 int32_t set_up_frame(rss_state_t &s) {
     const df_hdr_t &h = s.in_hdr;
-    s.first = frame_t{h.CameraWidth, h.CameraHeight,    h.PixelWidth,  h.PixelHeight,
-                      h.CameraRes,   h.IntfScaleFactor, h.WavelengthIn};
-    if (g_settings.phase_res == -1) {
-        s.out_phase_res = h.PhaseRes;
-        s.out_counts = counts_per_fringe(h.PhaseRes);
-    }
+    s.first =
+        rss_frame_t{h.CameraWidth,  h.CameraHeight,
+                    h.PixelWidth,   h.PixelHeight,
+                    h.CameraRes,    h.IntfScaleFactor,
+                    h.WavelengthIn, g_settings.phase_res != -1 ? g_settings.phase_res : h.PhaseRes};
     const window_t frame = {0, 0, h.CameraWidth, h.CameraHeight};
     s.camera.window = frame;
     s.work.window = frame;
@@ -161,20 +119,6 @@ int32_t check_frame(const rss_state_t &s, const char *name) {
         return ALREADY_REPORTED;
     }
     return 0;
-}
-
-// Factor that turns the input's phase counts into output counts: the first
-// input's IntfScaleFactor and WavelengthIn, an ObliquityFactor of 1 and the
-// output's counts per fringe. Formed in double from the widened attributes.
-double unit_factor(const rss_state_t &s) {
-    const df_hdr_t &h = s.in_hdr;
-    const double numerator = ((static_cast<double>(h.IntfScaleFactor) * s.out_counts) *
-                              static_cast<double>(h.ObliquityFactor)) *
-                             static_cast<double>(h.WavelengthIn);
-    const double denominator =
-        ((counts_per_fringe(h.PhaseRes) * static_cast<double>(s.first.scale_factor)) * 1.0) *
-        static_cast<double>(s.first.wavelength);
-    return numerator / denominator;
 }
 
 // Input number `number` (from 1): read, check, report, place it in
@@ -235,8 +179,11 @@ int32_t add_input(rss_state_t &s, int32_t number, const char *name) {
     if (code != 0) {
         return code;
     }
-    const double factor = unit_factor(s);
-    if (std::fabs(factor - 1.0) > UNIT_FACTOR_TOLERANCE) {
+    const df_hdr_t &h = s.in_hdr;
+    const double factor =
+        unit_factor(s.first, rss_input_units_t{h.IntfScaleFactor, h.ObliquityFactor, h.WavelengthIn,
+                                               h.PhaseRes});
+    if (unit_factor_applies(factor)) {
         code = dbl_map_scale(&s.work, factor);
         if (code != 0) {
             return code;
@@ -247,21 +194,6 @@ int32_t add_input(rss_state_t &s, int32_t number, const char *name) {
         return code;
     }
     return number == 1 ? dbl_map_copy(&s.work, &s.sum) : dbl_map_add(&s.work, &s.sum);
-}
-
-// The attributes written with the result; every other field stays 0.
-void fill_output_record(rss_state_t &s) {
-    df_hdr_t &o = s.out_hdr;
-    o.TimeStamp = static_cast<int32_t>(s.latest_time);
-    o.PixelWidth = s.first.pixel_width;
-    o.PixelHeight = s.first.pixel_height;
-    o.CameraRes = s.first.camera_res;
-    o.CameraWidth = s.first.camera_width;
-    o.CameraHeight = s.first.camera_height;
-    o.PhaseRes = static_cast<int16_t>(s.out_phase_res);
-    o.IntfScaleFactor = s.first.scale_factor;
-    o.WavelengthIn = s.first.wavelength;
-    o.ObliquityFactor = 1.0f;
 }
 
 // Root of the sum, back to phase counts, trimmed to the valid data,
@@ -296,11 +228,7 @@ int32_t write_result(rss_state_t &s) {
         report_int("RSS WindowWidth", valid.width);
         report_int("RSS WindowHeight", valid.height);
     }
-    std::snprintf(s.text, sizeof s.text, "RSS result map computed from %d input data files",
-                  static_cast<int>(g_inputs.count));
-    const std::size_t length = std::min(std::strlen(s.text), COMMENT_MAX);
-    std::memcpy(s.out_hdr.comment, s.text, length);
-    s.out_hdr.comment[length] = '\0';
+    rss_output_record(s.first, s.latest_time, g_inputs.count, &s.out_hdr);
 
     code = df_write(g_settings.out_name, nullptr, &s.out_hdr, nullptr, &s.input);
     if (code != 0) {
@@ -339,9 +267,7 @@ bool rss_reference_run() {
     dbl_map_init(&s.sum);
     std::memset(&s.in_hdr, 0, sizeof s.in_hdr);
     std::memset(&s.out_hdr, 0, sizeof s.out_hdr);
-    s.first = frame_t{};
-    s.out_phase_res = 0;
-    s.out_counts = 0.0;
+    s.first = rss_frame_t{};
     s.latest_time = 0;
 
     int32_t code = prepare(s);
@@ -349,7 +275,6 @@ bool rss_reference_run() {
         code = add_input(s, i + 1, g_inputs.names[i]);
     }
     if (code == 0) {
-        fill_output_record(s);
         code = write_result(s);
     }
     return finish(s, code);

@@ -1,6 +1,7 @@
 #include "common/run_check.h"
 
 #include "datafile/datafile.h"
+#include "tool/rss_units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -81,10 +82,6 @@ bool any_valid(const int_map_t &map) {
            std::any_of(map.matrix, map.matrix + n, [](int32_t v) { return v < INT_MAP_INVALID; });
 }
 
-double counts_per_fringe(int32_t phase_res) {
-    return phase_res == 0 ? 4096.0 : phase_res == 1 ? 32768.0 : 131072.0;
-}
-
 // printf into a string; the arguments are all passed as long.
 std::string text(const char *format, long a = 0, long b = 0, long c = 0, long d = 0) {
     char buf[256];
@@ -109,18 +106,16 @@ struct expected_t {
 expected_t expected_result(const std::vector<const loaded_t *> &in, int32_t phase_setting) {
     const df_hdr_t &first = in[0]->hdr;
     const int32_t out_res = phase_setting != -1 ? phase_setting : first.PhaseRes;
-    const double out_counts = counts_per_fringe(out_res);
+    const rss_frame_t frame = {
+        first.CameraWidth, first.CameraHeight,    first.PixelWidth,   first.PixelHeight,
+        first.CameraRes,   first.IntfScaleFactor, first.WavelengthIn, out_res};
     std::vector<double> factor;
     for (const loaded_t *f : in) {
         const df_hdr_t &h = f->hdr;
-        const double num = ((static_cast<double>(h.IntfScaleFactor) * out_counts) *
-                            static_cast<double>(h.ObliquityFactor)) *
-                           static_cast<double>(h.WavelengthIn);
-        const double den =
-            ((counts_per_fringe(h.PhaseRes) * static_cast<double>(first.IntfScaleFactor)) * 1.0) *
-            static_cast<double>(first.WavelengthIn);
-        const double k = num / den;
-        factor.push_back(std::fabs(k - 1.0) > 1e-10 ? k : 1.0); // NaN compares false: unscaled
+        const double k = unit_factor(frame, rss_input_units_t{h.IntfScaleFactor, h.ObliquityFactor,
+                                                              h.WavelengthIn, h.PhaseRes});
+        factor.push_back(unit_factor_applies(k) ? k
+                                                : 1.0); // a NaN factor makes every pixel invalid
     }
     expected_t e;
     e.width = first.CameraWidth;

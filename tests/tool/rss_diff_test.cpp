@@ -334,7 +334,7 @@ TEST_F(RssDiff, SumsAtTheInvalidMarkerAndOverflowsInEachStep) {
         {"square overflows over an invalid sum", 0x1p52f, {INVALID, 4096}},
         {"scaling by inf", INF, {0, 0}},
         {"scaling by inf overflows", INF, {1}},
-        {"NaN factor leaves counts unscaled", NaN, {3, 4}},
+        {"NaN factor makes the input invalid", NaN, {3, 4}},
     };
     for (const edge_case_t &e : cases) {
         SCOPED_TRACE(e.name);

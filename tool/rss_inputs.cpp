@@ -1,0 +1,200 @@
+// Opening, checking and batching the inputs of the RSS run.
+#include "tool/rss_inputs.h"
+
+#include "maps/maps.h"
+#include "support/support.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+constexpr valid_extent_t NO_VALID_DATA = {-1, -1, INT32_MAX, -1};
+
+bool window_within(const window_t &w, const window_t &frame) {
+    const int32_t relation = wn_compare(&w, &frame);
+    return relation == WN_EQUAL || relation == WN_INSIDE;
+}
+
+void keep_attributes(member_t &m, const df_hdr_t &h) {
+    m.time_stamp = h.TimeStamp;
+    m.camera_width = h.CameraWidth;
+    m.camera_height = h.CameraHeight;
+    m.pixel_width = h.PixelWidth;
+    m.pixel_height = h.PixelHeight;
+    m.camera_res = h.CameraRes;
+    m.units = rss_input_units_t{h.IntfScaleFactor, h.ObliquityFactor, h.WavelengthIn, h.PhaseRes};
+}
+
+// The first input fixes the frame and, unless the run's setting did, the
+// output phase resolution.
+void set_up_frame(rss_frame_t *frame, const member_t &m) {
+    frame->camera_width = m.camera_width;
+    frame->camera_height = m.camera_height;
+    frame->pixel_width = m.pixel_width;
+    frame->pixel_height = m.pixel_height;
+    frame->camera_res = m.camera_res;
+    frame->scale_factor = m.units.scale_factor;
+    frame->wavelength = m.units.wavelength;
+    if (frame->out_phase_res == -1) {
+        frame->out_phase_res = m.units.phase_res;
+    }
+}
+
+void close_stream(rss_inputs_t *in, std::FILE **stream) {
+    if (*stream != nullptr) {
+        std::fclose(*stream);
+        *stream = nullptr;
+        --in->open_files;
+    }
+}
+
+// Reads the header of the member's file and decides its role.
+void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
+    m.stream = u_fopen_path(m.name, "rb");
+    if (m.stream == nullptr) {
+        m.read_code = ERR_CANT_OPEN_FILE;
+        return;
+    }
+    ++in->open_files;
+    // The block is read in large pieces at explicit offsets; a stream buffer
+    // would only add a copy and memory.
+    std::setvbuf(m.stream, nullptr, _IONBF, 0);
+    m.read_code = df_read_phase_head(m.stream, &in->info, &in->hdr, &m.block);
+    if (m.read_code != 0) {
+        return;
+    }
+    keep_attributes(m, in->hdr);
+    // The check looks at the phase window only when the map holds data; this
+    // stand-in holds none but says whether the file has a block.
+    int32_t stand_in = 0;
+    const int_map_t phase = {0, m.block.window, m.block.present ? &stand_in : nullptr};
+    m.check_code = df_check_attr(&in->hdr, nullptr, &phase, true, m.check_text);
+    if (!m.block.present) {
+        return;
+    }
+    m.role = m.check_code == 0 ? ROLE_FOLD : ROLE_SCAN;
+    if (m.role != ROLE_FOLD || m.number == 1) {
+        return;
+    }
+    if (m.camera_width != frame.camera_width || m.camera_height != frame.camera_height) {
+        m.frame = FRAME_OTHER_SIZE;
+    } else if (m.camera_res != frame.camera_res) { // exact; a NaN never matches
+        m.frame = FRAME_OTHER_RES;
+    }
+}
+
+} // namespace
+
+bool inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
+    b->count = 0;
+    b->folded = 0;
+    b->final = false;
+    b->two_workers = false;
+    const int32_t batch_max = std::clamp(in->batch_max, 1, RSS_BATCH_MAX);
+    while (in->next < in->count) {
+        member_t &m = b->members[b->count];
+        m = member_t{};
+        m.number = in->next + 1;
+        m.name = in->names[in->next];
+        m.role = ROLE_NONE;
+        m.valid = NO_VALID_DATA;
+        open_member(in, m, *frame);
+        if (m.stream == nullptr && in->open_files > 0) {
+            return true; // tried again, alone, in the next batch
+        }
+        for (member_work_t(&work)[RSS_BATCH_MAX] : b->work) {
+            work[b->count] = member_work_t{0, false, NO_VALID_DATA};
+        }
+        ++b->count;
+        ++in->next;
+
+        if (m.role == ROLE_FOLD && m.number == 1) {
+            set_up_frame(frame, m);
+            in->frame_set = true;
+        }
+        if (m.role == ROLE_FOLD) {
+            m.placed = window_within(m.block.window,
+                                     window_t{0, 0, frame->camera_width, frame->camera_height});
+            if (m.frame != FRAME_SAME || !m.placed) {
+                m.role = ROLE_SCAN;
+            }
+        }
+        if (m.role == ROLE_NONE) {
+            close_stream(in, &m.stream);
+        }
+        if (m.role != ROLE_FOLD) {
+            return false; // nothing after an input that is not folded matters: it fails
+        }
+        ++b->folded;
+        const double factor = unit_factor(*frame, m.units);
+        m.fold = fold_params_t{factor, unit_factor_applies(factor), m.number == 1};
+        b->final = in->next == in->count;
+        if (b->final || b->count >= batch_max) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void member_scan_rows(member_work_t *w, const unsigned char *counts, int32_t width,
+                      int32_t first_row, int32_t rows) {
+    const std::size_t row_bytes = 4 * static_cast<std::size_t>(width);
+    for (int32_t r = 0; r < rows; ++r) {
+        if (row_valid_extent(counts + r * row_bytes, width, &w->valid.left, &w->valid.right)) {
+            if (w->valid.top < 0) {
+                w->valid.top = first_row + r;
+            }
+            w->valid.bottom = first_row + r;
+        }
+    }
+}
+
+void inputs_scan_last(rss_batch_t *b, int32_t end, unsigned char *buffer,
+                      std::size_t buffer_bytes) {
+    const int32_t index = b->count - 1;
+    if (index < 0 || index >= end) {
+        return;
+    }
+    const member_t &m = b->members[index];
+    member_work_t &w = b->work[RSS_MAIN][index];
+    if (m.role != ROLE_SCAN) {
+        return;
+    }
+    const window_t &window = m.block.window;
+    const int32_t per_piece =
+        static_cast<int32_t>(buffer_bytes / (4 * static_cast<std::size_t>(window.width)));
+    for (int32_t row = 0; row < window.height && w.read_code == 0; row += per_piece) {
+        const int32_t rows = std::min(per_piece, window.height - row);
+        w.read_code = df_read_phase_at(m.stream, &m.block, int64_t{row} * window.width, buffer,
+                                       static_cast<std::size_t>(rows) * window.width);
+        if (w.read_code == 0) {
+            member_scan_rows(&w, buffer, window.width, row, rows);
+        }
+    }
+}
+
+void inputs_merge_work(rss_batch_t *b) {
+    for (int32_t i = 0; i < b->count; ++i) {
+        member_t &m = b->members[i];
+        for (const member_work_t(&work)[RSS_BATCH_MAX] : b->work) {
+            const member_work_t &w = work[i];
+            if (m.read_code == 0) {
+                m.read_code = w.read_code;
+            }
+            m.overflow |= w.overflow;
+            if (w.valid.top >= 0) {
+                m.valid.top = m.valid.top < 0 ? w.valid.top : std::min(m.valid.top, w.valid.top);
+                m.valid.bottom = std::max(m.valid.bottom, w.valid.bottom);
+                m.valid.left = std::min(m.valid.left, w.valid.left);
+                m.valid.right = std::max(m.valid.right, w.valid.right);
+            }
+        }
+    }
+}
+
+void inputs_close_batch(rss_inputs_t *in, rss_batch_t *b) {
+    for (int32_t i = 0; i < b->count; ++i) {
+        close_stream(in, &b->members[i].stream);
+    }
+}

@@ -1,0 +1,56 @@
+// Units of the RSS run: phase resolution codes, the factor that re-expresses
+// an input's phase counts in the output's units, and the attribute record the
+// result is written under.
+#pragma once
+
+#include "datafile/datafile.h"
+
+#include <cstdint>
+
+// Phase counts per fringe of a phase resolution code: 0 Normal (4096),
+// 1 High (32768), any other value Super (131072).
+double counts_per_fringe(int32_t phase_res);
+
+// "Normal", "High" or "Super", as the report shows a phase resolution code.
+const char *phase_res_word(int32_t phase_res);
+
+// What the first input fixes for the whole run: the camera frame, the
+// lateral resolution and, with the phase resolution, the output units.
+struct rss_frame_t {
+    int16_t camera_width;
+    int16_t camera_height;
+    float pixel_width;
+    float pixel_height;
+    float camera_res;
+    float scale_factor;    // IntfScaleFactor
+    float wavelength;      // WavelengthIn
+    int32_t out_phase_res; // phase resolution code of the output
+};
+
+// The attributes of one input that decide its unit factor.
+struct rss_input_units_t {
+    float scale_factor; // IntfScaleFactor
+    float obliquity;    // ObliquityFactor
+    float wavelength;   // WavelengthIn
+    int32_t phase_res;  // PhaseRes
+};
+
+// The factor that turns the input's phase counts into output counts: the
+// first input's IntfScaleFactor and WavelengthIn, an ObliquityFactor of 1 and
+// the output's counts per fringe. Formed in double from the widened
+// attributes, in this order: ((S * R_out) * O) * L / (((R * S1) * 1) * L1).
+double unit_factor(const rss_frame_t &frame, const rss_input_units_t &input);
+
+// Whether the input must be multiplied by its factor: only a factor within
+// 1e-10 of 1 is skipped. A NaN factor (from a NaN attribute) is applied, so
+// that it makes every pixel of the input invalid instead of passing the
+// input through unscaled.
+bool unit_factor_applies(double factor);
+
+// The record the result is written under: the latest input time stamp (its
+// low 32 bits), the first input's pixel size, lateral resolution, camera
+// size, scale factor and wavelength, the output phase resolution, an
+// ObliquityFactor of 1 and the comment naming the number of inputs. Every
+// other field is zero.
+void rss_output_record(const rss_frame_t &frame, int64_t latest_time, int32_t input_count,
+                       df_hdr_t *record);
