@@ -49,6 +49,20 @@ ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
 
+# --- threads ---------------------------------------------------------------------
+step "ThreadSanitizer build of the run's tests"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+      -DKELVORIN_SANITIZE_THREAD=ON -DKELVORIN_WERROR=ON >/dev/null
+cmake --build build/tsan -j "$jobs" --target tool_tests reliability_tests
+step "the run's tests under ThreadSanitizer"
+# The band queue, the differential test and the reliability tests; the
+# damaged-input loops (thousands of runs, each starting a thread) are left to
+# the other builds, as they take minutes under ThreadSanitizer.
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+timeout 600 build/tsan/tests/tool_tests
+timeout 600 build/tsan/tests/reliability_tests --gtest_filter=-DamagedInput.*
+unset TSAN_OPTIONS
+
 # --- fuzzing ----------------------------------------------------------------------
 if [ -f fuzz/CMakeLists.txt ]; then
     step "fuzz targets (${FUZZ_SECONDS} s each)"

@@ -56,10 +56,10 @@ void write_rows(const rss_result_t &r, const rss_sums_t &s, rss_output_t *o, int
 // Starts writing ahead once valid counts have reached both edges of the
 // span: the trimmed result then spans exactly its columns, and every row
 // from the first valid one on belongs to it.
-void maybe_begin_ahead(const rss_result_t &r, rss_output_t *o, band_queue_t *q,
-                       const rss_frame_t &frame, int32_t input_count) {
+void maybe_begin_ahead(const rss_result_t &r, rss_output_t *o, const rss_frame_t &frame,
+                       int32_t input_count) {
     if (r.valid.top < 0 || r.valid.left != r.span_left || r.valid.right != r.span_right ||
-        bq_output_pending(q) || o->state != OUT_EMPTIED) {
+        o->state != OUT_EMPTIED) {
         return;
     }
     df_hdr_t record;
@@ -99,8 +99,12 @@ void result_accept_band(rss_result_t *r, const rss_sums_t &s, rss_output_t *o, b
             r->valid.bottom = row;
         }
     }
-    maybe_begin_ahead(*r, o, q, frame, input_count);
-    if (written_ahead(o)) {
+    // The output is not looked at while the helper may still be making it.
+    const bool output_made = !bq_output_pending(q);
+    if (output_made) {
+        maybe_begin_ahead(*r, o, frame, input_count);
+    }
+    if (output_made && written_ahead(o)) {
         if (o->next_row <= r->valid.bottom) {
             write_rows(*r, s, o, o->next_row, r->valid.bottom + 1);
             o->next_row = r->valid.bottom + 1;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -371,6 +372,34 @@ TEST_F(Rss, ReportStopsWhereTheInputFails) {
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_NE(result.out.find(console_text("CameraWidth          = 5\n")), std::string::npos);
     EXPECT_TRUE(result.out.ends_with(console_text("VornRes              = 1/131072 fr\n\n")));
+}
+
+// A NaN factor attribute passes the attribute check; the input is then
+// scaled by a NaN factor, so no pixel of the result holds data, wherever the
+// NaN stands (the first input's attributes also make the output's units).
+TEST_F(Rss, NanFactorLeavesNoValidResult) {
+    const df_hdr_t h = test_header(4, 4);
+    make_input("good.dat", h, uniform_phase({0, 0, 4, 4}, 3));
+    const float NaN = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        const char *name;
+        float df_hdr_t::*field;
+    } attributes[] = {{"scale", &df_hdr_t::IntfScaleFactor},
+                      {"wave", &df_hdr_t::WavelengthIn},
+                      {"oblique", &df_hdr_t::ObliquityFactor}};
+    for (const auto &a : attributes) {
+        df_hdr_t nan = h;
+        nan.*a.field = NaN;
+        const std::string name = std::string(a.name) + ".dat";
+        make_input(name, nan, uniform_phase({0, 0, 4, 4}, 3));
+        for (const args_t &inputs : {args_t{name, "good.dat"}, args_t{"good.dat", name}}) {
+            SCOPED_TRACE(inputs[0] + " " + inputs[1]);
+            write_file("out.dat", "old output");
+            expect_run({inputs[0], inputs[1], "-Overwrite", "-RssOut", "out.dat"}, 1, "",
+                       error_text("RSS result map contains no valid data points"));
+            EXPECT_TRUE(file_bytes(path("out.dat")).empty());
+        }
+    }
 }
 
 TEST_F(Rss, LargeResultsBecomeInvalid) {
