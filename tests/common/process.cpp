@@ -4,6 +4,7 @@
 // CreateProcess on Windows.
 #include "common/process.h"
 
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -80,9 +81,17 @@ int spawn(const std::string &program, const std::vector<std::string> &args,
     startup.hStdError = err;
     PROCESS_INFORMATION child = {};
     SetEnvironmentVariableA("TZ", "UTC");
-    const BOOL created =
-        CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       work_dir.empty() ? nullptr : work_dir.c_str(), &startup, &child);
+    // Under Wine a start can fail now and then while the machine is busy;
+    // the program has not run then, so trying again is safe.
+    BOOL created = FALSE;
+    for (int attempt = 0; attempt < 5 && !created; ++attempt) {
+        if (attempt > 0) {
+            Sleep(200 * attempt);
+        }
+        created =
+            CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                           work_dir.empty() ? nullptr : work_dir.c_str(), &startup, &child);
+    }
     int status = -1;
     if (created) {
         WaitForSingleObject(child.hProcess, INFINITE);
@@ -92,6 +101,9 @@ int spawn(const std::string &program, const std::vector<std::string> &args,
         }
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
+    } else {
+        std::fprintf(stderr, "could not start %s: error %lu\n", program.c_str(),
+                     static_cast<unsigned long>(GetLastError()));
     }
     CloseHandle(in);
     CloseHandle(out);
