@@ -100,7 +100,9 @@ void info_phase_stats(const int_map_t *map, double nm_per_count, phase_stats_t *
     if (std::isnan(a) || std::isnan(b)) {
         stats->min_nm = stats->max_nm = NOT_A_NUMBER;
     }
-    stats->pv_nm = stats->max_nm - stats->min_nm;
+    // From the counts, which subtract exactly: large heights close together
+    // would lose digits.
+    stats->pv_nm = static_cast<double>(int64_t{hi} - lo) * std::fabs(nm_per_count);
     stats->mean_nm = mean * nm_per_count;
     stats->rms_nm = std::sqrt(squares / static_cast<double>(valid)) * std::fabs(nm_per_count);
 }
