@@ -1,23 +1,17 @@
-// Fixture and helpers of the kelvorin-info end-to-end tests: data files made
-// by the project's writer, runs of the built program that must leave the
-// inputs as they were and no temporary file behind, and reference values
-// computed here.
+// Fixture and helpers of the kelvorin-info end-to-end tests: runs of the
+// built program that must leave the inputs as they were and no temporary
+// file behind, and reference values computed here.
 #pragma once
 
-#include "common/df_builder.h"
-#include "common/process.h"
+#include "e2e/e2e_fixture.h"
 #include "info/info.h"
 #include "info/json_check.h"
 #include "info/png_check.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
-#include <map>
+#include <numeric>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -34,25 +28,23 @@ inline reference_t reference(const df_hdr_t &h, const test_phase_t &p) {
     const long double per_fringe = h.PhaseRes == 0 ? 4096 : h.PhaseRes == 1 ? 32768 : 131072;
     reference_t r{static_cast<long double>(h.IntfScaleFactor) * h.ObliquityFactor * h.WavelengthIn /
                   per_fringe * 1e9L};
-    std::vector<long double> heights;
+    std::vector<long double> x;
     for (const int32_t v : p.values) {
         if (v < BAD) {
-            heights.push_back(v * r.nm_per_count);
+            x.push_back(v * r.nm_per_count);
         }
     }
-    r.valid = static_cast<int64_t>(heights.size());
-    if (heights.empty()) {
-        return r;
+    r.valid = static_cast<int64_t>(x.size());
+    if (!x.empty()) {
+        const auto [lo, hi] = std::minmax_element(x.begin(), x.end());
+        r.min = *lo;
+        r.max = *hi;
+        r.mean = std::accumulate(x.begin(), x.end(), 0.0L) / x.size();
+        for (const long double v : x) {
+            r.rms += (v - r.mean) * (v - r.mean);
+        }
+        r.rms = std::sqrt(r.rms / x.size());
     }
-    r.min = *std::min_element(heights.begin(), heights.end());
-    r.max = *std::max_element(heights.begin(), heights.end());
-    for (const long double x : heights) {
-        r.mean += x / heights.size();
-    }
-    for (const long double x : heights) {
-        r.rms += (x - r.mean) * (x - r.mean) / heights.size();
-    }
-    r.rms = std::sqrt(r.rms);
     return r;
 }
 
@@ -72,29 +64,10 @@ inline test_phase_t slope(window_t w) {
     return phase_of(w, [](int x, int y) { return (x + y) % 7 == 3 ? BAD : 1000 * x - 37 * y * y; });
 }
 
-class InfoTest : public ::testing::Test {
+class InfoTest : public E2eTest {
   protected:
-    void SetUp() override { dir_ = make_temp_dir(); }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
-
-    void make(const std::string &name, const df_hdr_t &hdr, const test_phase_t *phase,
-              bool intensity = false) {
-        ASSERT_EQ(write_test_file(path(name), hdr, phase, intensity), 0) << name;
-        guarded_[name] = file_bytes(path(name));
-    }
-    void make_bytes(const std::string &name, const std::vector<uint8_t> &bytes) {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-        guarded_[name] = bytes;
-    }
-
-    // Runs the program in the folder; inputs must stay as they were and no
-    // temporary file may be left behind.
+    // Runs kelvorin-info in the folder; inputs must stay as they were and
+    // no temporary file may be left behind.
     process_result_t run(const std::vector<std::string> &args) {
         process_result_t r = run_process(KELVORIN_INFO_EXE, args, dir_.string());
         EXPECT_TRUE(r.started);
@@ -112,11 +85,8 @@ class InfoTest : public ::testing::Test {
         const process_result_t r = run(args);
         EXPECT_EQ(r.exit_status, status) << r.err;
         json_t doc;
-        EXPECT_TRUE(json_reader(r.out).parse(&doc)) << r.out;
+        EXPECT_TRUE(json_parse(r.out, &doc)) << r.out;
         EXPECT_EQ(doc.kind, json_t::array_v);
         return doc;
     }
-
-    fs::path dir_;
-    std::map<std::string, std::vector<uint8_t>> guarded_;
 };

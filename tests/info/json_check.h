@@ -1,6 +1,5 @@
-// A strict JSON reader for the tests: the grammar of RFC 8259, strings that
-// must be valid UTF-8, escapes decoded (\u pairs included). Enough to check
-// that kelvorin-info's output parses and to look at its values.
+// A strict JSON reader for the tests: RFC 8259 grammar, strings of
+// well-formed UTF-8, escapes decoded (\u within the Basic Multilingual Plane).
 #pragma once
 
 #include <cstdlib>
@@ -9,26 +8,20 @@
 #include <vector>
 
 struct json_t {
-    enum kind_t { null_v, bool_v, number_v, string_v, array_v, object_v } kind = null_v;
-    bool boolean = false;
+    enum kind_t { null_v, word_v, number_v, string_v, array_v, object_v } kind = null_v;
     double number = 0.0;
     std::string text;
     std::vector<json_t> items;
     std::vector<std::pair<std::string, json_t>> members; // in order
 
-    const json_t *find(const std::string &key) const {
+    const json_t &operator[](const std::string &key) const { // a null value when absent
+        static const json_t none;
         for (const auto &[k, v] : members) {
             if (k == key) {
-                return &v;
+                return v;
             }
         }
-        return nullptr;
-    }
-    // The member of that name, or a null value when there is none.
-    const json_t &operator[](const std::string &key) const {
-        static const json_t none;
-        const json_t *v = find(key);
-        return v != nullptr ? *v : none;
+        return none;
     }
     std::vector<std::string> keys() const {
         std::vector<std::string> out;
@@ -39,178 +32,111 @@ struct json_t {
     }
 };
 
-class json_reader {
-  public:
-    explicit json_reader(const std::string &s) : s_(s) {}
-
-    // The whole text as one value; false on any fault.
-    bool parse(json_t *out) { return value(out, 0) && (space(), i_ == s_.size()); }
-
-  private:
-    void space() {
-        while (i_ < s_.size() &&
-               (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) {
-            ++i_;
+// Parses the whole text as one value; false on any fault.
+inline bool json_parse(const std::string &s, json_t *out) {
+    std::size_t i = 0;
+    auto skip = [&] { i = std::min(s.find_first_not_of(" \t\r\n", i), s.size()); };
+    auto eat = [&](char c) { return skip(), i < s.size() && s[i] == c ? (++i, true) : false; };
+    auto span = [&](const char *chars) { // skips chars; true when there was one
+        const std::size_t start = i;
+        i = std::min(s.find_first_not_of(chars, i), s.size());
+        return i > start;
+    };
+    auto put = [](std::string &t, unsigned long c) { // as UTF-8
+        const int n = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        t += static_cast<char>(n == 0 ? c : (0xF0 << (3 - n) & 0xFF) | c >> 6 * n);
+        for (int k = n - 1; k >= 0; --k) {
+            t += static_cast<char>(0x80 | (c >> 6 * k & 0x3F));
         }
-    }
-    bool eat(char c) { return space(), i_ < s_.size() && s_[i_] == c ? (++i_, true) : false; }
-    bool word(const char *w, json_t *out, json_t::kind_t kind, bool b) {
-        const std::string t(w);
-        if (s_.compare(i_, t.size(), t) != 0) {
-            return false;
-        }
-        i_ += t.size();
-        out->kind = kind;
-        out->boolean = b;
-        return true;
-    }
-    bool digits() {
-        const std::size_t start = i_;
-        while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
-            ++i_;
-        }
-        return i_ > start;
-    }
-    bool number(json_t *out) {
-        const std::size_t start = i_;
-        eat('-');
-        if (i_ < s_.size() && s_[i_] == '0') {
-            ++i_;
-        } else if (!digits()) {
-            return false;
-        }
-        if (i_ < s_.size() && s_[i_] == '.' && (++i_, !digits())) {
-            return false;
-        }
-        if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
-            ++i_;
-            if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-')) {
-                ++i_;
-            }
-            if (!digits()) {
-                return false;
-            }
-        }
-        out->kind = json_t::number_v;
-        out->number = std::strtod(s_.substr(start, i_ - start).c_str(), nullptr);
-        return true;
-    }
-    static void put_utf8(std::string &t, unsigned long c) {
-        if (c < 0x80) {
-            t += static_cast<char>(c);
-        } else if (c < 0x800) {
-            t += static_cast<char>(0xC0 | c >> 6);
-            t += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            t += static_cast<char>(0xE0 | c >> 12);
-            t += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            t += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            t += static_cast<char>(0xF0 | c >> 18);
-            t += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            t += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            t += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    bool hex4(unsigned long *c) {
-        if (i_ + 4 > s_.size()) {
-            return false;
-        }
-        char *end = nullptr;
-        const std::string h = s_.substr(i_, 4);
-        *c = std::strtoul(h.c_str(), &end, 16);
-        i_ += 4;
-        return end == h.c_str() + 4 && h.find_first_of("+- ") == std::string::npos;
-    }
-    bool string(std::string *t) {
+    };
+    auto string = [&](std::string *t) {
         if (!eat('"')) {
             return false;
         }
-        while (i_ < s_.size()) {
-            const auto c = static_cast<unsigned char>(s_[i_++]);
+        while (i < s.size()) {
+            const auto c = static_cast<unsigned char>(s[i++]);
+            unsigned long cp = c;
             if (c == '"') {
                 return true;
-            }
-            if (c < 0x20) {
-                return false;
-            }
-            if (c >= 0x80) { // a whole, well-formed UTF-8 sequence
+            } else if (c >= 0x80) { // one whole, well-formed sequence
                 const int n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-                unsigned long cp = c & (0x3F >> n);
-                for (int k = 0; k < n; ++k, ++i_) {
-                    if (i_ >= s_.size() || (static_cast<unsigned char>(s_[i_]) & 0xC0) != 0x80) {
+                cp = c & (0x3F >> n);
+                for (int k = 0; k < n; ++k, ++i) {
+                    if (i >= s.size() || (s[i] & 0xC0) != 0x80) {
                         return false;
                     }
-                    cp = cp << 6 | (static_cast<unsigned char>(s_[i_]) & 0x3F);
+                    cp = cp << 6 | (s[i] & 0x3F);
                 }
                 const unsigned long least[] = {0, 0x80, 0x800, 0x10000};
-                if (c < 0xC2 || c > 0xF4 || cp < least[n] || cp > 0x10FFFF ||
-                    (cp >= 0xD800 && cp < 0xE000)) {
+                if (c < 0xC2 || cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
                     return false;
                 }
-                put_utf8(*t, cp);
-            } else if (c != '\\') {
-                *t += static_cast<char>(c);
-            } else if (i_ < s_.size()) {
-                const char e = s_[i_++];
-                const std::string from = "\"\\/bfnrt", to = "\"\\/\b\f\n\r\t";
-                unsigned long cp = 0;
-                if (from.find(e) != std::string::npos) {
-                    *t += to[from.find(e)];
-                } else if (e != 'u' || !hex4(&cp)) {
-                    return false;
-                } else if (cp >= 0xD800 && cp < 0xDC00) {
-                    unsigned long low = 0;
-                    if (!eat('\\') || !eat('u') || !hex4(&low) || low < 0xDC00 || low >= 0xE000) {
-                        return false;
-                    }
-                    put_utf8(*t, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
-                } else if (cp >= 0xDC00 && cp < 0xE000) {
-                    return false;
+            } else if (c < 0x20) {
+                return false;
+            } else if (c == '\\') {
+                const std::size_t e = std::string("\"\\/bfnrtu").find(s[i++]);
+                if (e == 8 && i + 4 <= s.size() &&
+                    s.find_first_not_of("0123456789abcdefABCDEF", i) >= i + 4) {
+                    cp = std::strtoul(s.substr(i, 4).c_str(), nullptr, 16);
+                    i += 4;
+                } else if (e < 8) {
+                    cp = static_cast<unsigned char>("\"\\/\b\f\n\r\t"[e]);
                 } else {
-                    put_utf8(*t, cp);
+                    return false;
+                }
+                if (cp >= 0xD800 && cp < 0xE000) {
+                    return false;
                 }
             }
+            put(*t, cp);
         }
         return false;
-    }
-    bool value(json_t *out, int depth) {
-        space();
-        if (depth > 64 || i_ >= s_.size()) {
-            return false;
+    };
+    auto value = [&](auto &self, json_t *v) -> bool {
+        if (skip(), i < s.size() && s[i] == '"') {
+            v->kind = json_t::string_v;
+            return string(&v->text);
         }
-        const char c = s_[i_];
-        if (c == '"') {
-            out->kind = json_t::string_v;
-            return string(&out->text);
-        }
-        if (c == '[' || c == '{') {
-            ++i_;
-            const bool object = c == '{';
-            out->kind = object ? json_t::object_v : json_t::array_v;
+        if (eat('[') || eat('{')) {
+            const bool object = s[i - 1] == '{';
+            v->kind = object ? json_t::object_v : json_t::array_v;
             if (eat(object ? '}' : ']')) {
                 return true;
             }
             do {
                 json_t item;
                 std::string key;
-                if ((object && (!(space(), string(&key)) || !eat(':'))) ||
-                    !value(&item, depth + 1)) {
+                if ((object && (!string(&key) || !eat(':'))) || !self(self, &item)) {
                     return false;
                 }
                 if (object) {
-                    out->members.emplace_back(key, std::move(item));
+                    v->members.emplace_back(key, std::move(item));
                 } else {
-                    out->items.push_back(std::move(item));
+                    v->items.push_back(std::move(item));
                 }
             } while (eat(','));
             return eat(object ? '}' : ']');
         }
-        return word("null", out, json_t::null_v, false) ||
-               word("true", out, json_t::bool_v, true) ||
-               word("false", out, json_t::bool_v, false) || number(out);
-    }
-
-    const std::string &s_;
-    std::size_t i_ = 0;
-};
+        for (const char *word : {"null", "true", "false"}) {
+            if (s.compare(i, std::string(word).size(), word) == 0) {
+                i += std::string(word).size();
+                v->kind = word[0] == 'n' ? json_t::null_v : json_t::word_v;
+                return true;
+            }
+        }
+        const std::size_t start = i;
+        i += i < s.size() && s[i] == '-';
+        bool ok = i < s.size() && s[i] == '0' ? (++i, true) : span("0123456789");
+        if (ok && i < s.size() && s[i] == '.') {
+            ok = (++i, span("0123456789"));
+        }
+        if (ok && i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+            i += 1 + (i + 1 < s.size() && (s[i + 1] == '+' || s[i + 1] == '-'));
+            ok = span("0123456789");
+        }
+        v->kind = json_t::number_v;
+        v->number = std::strtod(s.substr(start, i - start).c_str(), nullptr);
+        return ok;
+    };
+    return value(value, out) && (skip(), i == s.size());
+}
