@@ -33,10 +33,8 @@ struct workload_t {
 };
 
 constexpr workload_t workloads[] = {
-    {"W1", 64, 1024, 1024, false, false, false},
-    {"W2", 8, 4096, 3000, false, false, false},
-    {"W3", 2000, 256, 256, true, true, false},
-    {"SMOKE", 3, 64, 48, true, false, false},
+    {"W1", 64, 1024, 1024, false, false, false}, {"W2", 8, 4096, 3000, false, false, false},
+    {"W3", 2000, 256, 256, true, true, false},   {"SMOKE", 3, 64, 48, true, false, false},
     {"I1", 1, 4096, 3000, false, false, true},
 };
 

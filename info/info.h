@@ -146,13 +146,11 @@ void out_file_abandon(out_file_t *out);
 // ---------------------------------------------------------------------------
 // Exports of the phase map (picture.cpp, csv.cpp).
 
-// The colour table: 256 entries 0xRRGGBB, from dark blue to yellow.
+// The colour table: 256 entries 0xRRGGBB, from dark blue to yellow. Heights
+// over a range lo..hi fall into 256 equal bins, the lowest into entry 0 and
+// the highest into entry 255; heights outside take the end entries, and a
+// range of zero width gives the middle entry to all.
 extern const uint32_t INFO_COLOUR_TABLE[256];
-
-// Colour index of a height over the range lo..hi: the lowest height gets 0,
-// the highest 255, heights outside are clamped; a range of zero width (or a
-// height that is not a number) gets the middle entry.
-int info_colour_index(double height_nm, double lo_nm, double hi_nm);
 
 // Writes the phase window as an RGBA picture: valid pixels opaque in the
 // colour of their height over lo..hi, the others fully transparent. The

@@ -42,6 +42,7 @@ const char *info_error_meaning(int32_t code) {
 }
 
 void info_print_error(const char *name, int32_t code, const char *meaning) {
+    std::fflush(stdout); // the report so far comes first on a shared console
     std::fprintf(stderr, "%s: %s: %s (%s)\n", INFO_NAME, name, u_error_name(code),
                  meaning != nullptr ? meaning : info_error_meaning(code));
 }

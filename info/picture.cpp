@@ -22,14 +22,6 @@ int colour_bin(double t) {
 
 } // namespace
 
-int info_colour_index(double height_nm, double lo_nm, double hi_nm) {
-    const double span = hi_nm - lo_nm;
-    if (!(span > 0.0)) {
-        return 128;
-    }
-    return colour_bin((height_nm - lo_nm) * (256.0 / span));
-}
-
 int32_t info_write_png(info_file_t *file, double lo_nm, double hi_nm, const char *path) {
     int_map_t &map = file->phase;
     if (map.matrix == nullptr) {

@@ -157,9 +157,9 @@ if [ -f cmake/mingw-w64.cmake ]; then
     for mode in text json; do
         flag=$([ "$mode" = json ] && echo --json || true)
         (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" $flag \
-            --png info.png "$cmpdir/linux/rss.dat" >info.txt)
+            --png info.png "$root/examples/stddev_a.dat" >info.txt)
         (cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/info/kelvorin-info.exe" $flag \
-            --png info.png "$cmpdir/linux/rss.dat" >info.txt)
+            --png info.png "$root/examples/stddev_a.dat" >info.txt)
         tr -d '\r' <"$cmpdir/windows/info.txt" | cmp - "$cmpdir/linux/info.txt" ||
             { echo "kelvorin-info $mode: reports differ" >&2; exit 1; }
         cmp "$cmpdir/linux/info.png" "$cmpdir/windows/info.png" ||
