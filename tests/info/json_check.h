@@ -13,6 +13,7 @@ struct json_t {
     std::string text;
     std::vector<json_t> items;
     std::vector<std::pair<std::string, json_t>> members; // in order
+    std::string keys;                                    // member names, each followed by ','
 
     const json_t &operator[](const std::string &key) const { // a null value when absent
         static const json_t none;
@@ -22,13 +23,6 @@ struct json_t {
             }
         }
         return none;
-    }
-    std::vector<std::string> keys() const {
-        std::vector<std::string> out;
-        for (const auto &m : members) {
-            out.push_back(m.first);
-        }
-        return out;
     }
 };
 
@@ -42,41 +36,35 @@ inline bool json_parse(const std::string &s, json_t *out) {
         i = std::min(s.find_first_not_of(chars, i), s.size());
         return i > start;
     };
-    auto put = [](std::string &t, unsigned long c) { // as UTF-8
-        const int n = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        t += static_cast<char>(n == 0 ? c : (0xF0 << (3 - n) & 0xFF) | c >> 6 * n);
-        for (int k = n - 1; k >= 0; --k) {
-            t += static_cast<char>(0x80 | (c >> 6 * k & 0x3F));
-        }
-    };
     auto string = [&](std::string *t) {
-        if (!eat('"')) {
-            return false;
-        }
-        while (i < s.size()) {
+        for (bool open = eat('"'); open && i < s.size();) {
             const auto c = static_cast<unsigned char>(s[i++]);
             unsigned long cp = c;
+            int n = 0; // continuation bytes
             if (c == '"') {
                 return true;
-            } else if (c >= 0x80) { // one whole, well-formed sequence
-                const int n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+            } else if (c >= 0x80) { // one whole, well-formed UTF-8 sequence, kept as it is
+                n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
                 cp = c & (0x3F >> n);
-                for (int k = 0; k < n; ++k, ++i) {
-                    if (i >= s.size() || (s[i] & 0xC0) != 0x80) {
+                for (int k = 0; k < n; ++k) {
+                    if (i + k >= s.size() || (s[i + k] & 0xC0) != 0x80) {
                         return false;
                     }
-                    cp = cp << 6 | (s[i] & 0x3F);
+                    cp = cp << 6 | (s[i + k] & 0x3F);
                 }
                 const unsigned long least[] = {0, 0x80, 0x800, 0x10000};
                 if (c < 0xC2 || cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
                     return false;
                 }
+                *t += s.substr(i - 1, n + 1);
+                i += n;
+                continue;
             } else if (c < 0x20) {
                 return false;
             } else if (c == '\\') {
                 const std::size_t e = std::string("\"\\/bfnrtu").find(s[i++]);
-                if (e == 8 && i + 4 <= s.size() &&
-                    s.find_first_not_of("0123456789abcdefABCDEF", i) >= i + 4) {
+                if (e == 8 && s.find_first_not_of("0123456789abcdefABCDEF", i) >= i + 4 &&
+                    i + 4 <= s.size()) {
                     cp = std::strtoul(s.substr(i, 4).c_str(), nullptr, 16);
                     i += 4;
                 } else if (e < 8) {
@@ -84,11 +72,15 @@ inline bool json_parse(const std::string &s, json_t *out) {
                 } else {
                     return false;
                 }
+                n = cp < 0x80 ? 0 : cp < 0x800 ? 1 : 2;
                 if (cp >= 0xD800 && cp < 0xE000) {
                     return false;
                 }
             }
-            put(*t, cp);
+            *t += static_cast<char>(n == 0 ? cp : (0xF0 << (3 - n) & 0xFF) | cp >> 6 * n);
+            for (int k = n - 1; k >= 0; --k) {
+                *t += static_cast<char>(0x80 | (cp >> 6 * k & 0x3F));
+            }
         }
         return false;
     };
@@ -109,6 +101,7 @@ inline bool json_parse(const std::string &s, json_t *out) {
                 if ((object && (!string(&key) || !eat(':'))) || !self(self, &item)) {
                     return false;
                 }
+                v->keys += object ? key + "," : "";
                 if (object) {
                     v->members.emplace_back(key, std::move(item));
                 } else {
@@ -117,10 +110,10 @@ inline bool json_parse(const std::string &s, json_t *out) {
             } while (eat(','));
             return eat(object ? '}' : ']');
         }
-        for (const char *word : {"null", "true", "false"}) {
-            if (s.compare(i, std::string(word).size(), word) == 0) {
-                i += std::string(word).size();
-                v->kind = word[0] == 'n' ? json_t::null_v : json_t::word_v;
+        for (const std::string word : {"null", "true", "false"}) {
+            if (s.compare(i, word.size(), word) == 0) {
+                i += word.size();
+                v->kind = word == "null" ? json_t::null_v : json_t::word_v;
                 return true;
             }
         }

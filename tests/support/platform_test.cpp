@@ -140,18 +140,6 @@ TEST_F(Platform, WidePathsFailCleanlyWithoutMemory) {
 }
 
 // The tests run with TZ=UTC.
-TEST_F(Platform, ReplacingAFileTakesItsPlaceWhole) {
-    std::ofstream(narrow("new")) << "new";
-    std::ofstream(narrow("old")) << "old";
-    std::filesystem::create_directory(narrow("folder"));
-    EXPECT_FALSE(u_replace_file(narrow("new").c_str(), narrow("folder").c_str()));
-    EXPECT_TRUE(u_replace_file(narrow("new").c_str(), narrow("old").c_str()));
-    EXPECT_FALSE(std::filesystem::exists(narrow("new")));
-    std::string text;
-    std::ifstream(narrow("old")) >> text;
-    EXPECT_EQ(text, "new");
-}
-
 TEST(LargePages, BlocksOfEverySizeWorkWithTheRuntimesFreeAndRealloc) {
     for (const std::size_t bytes :
          {std::size_t{1}, std::size_t{4} << 20, (std::size_t{9} << 20) + 3}) {
