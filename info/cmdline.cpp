@@ -102,6 +102,55 @@ bool write_exports(const info_options_t &opts, info_file_t *file, info_written_t
     return ok;
 }
 
+// Reports every file and writes the exports; yields the exit status.
+int report_files(const info_options_t &opts) {
+    // Maps and pictures are filled right after they are taken.
+    u_malloc_fn = u_malloc_large_pages;
+    // Inputs are never changed: an output that is the input is refused.
+    for (const char *output : {opts.png_path, opts.csv_path}) {
+        if (output != nullptr && names_input(output, opts.files[0])) {
+            info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
+            return EXIT_FAILED;
+        }
+    }
+    bool failed = false;
+    if (opts.json) {
+        info_json_begin();
+    }
+    int32_t shown = 0;
+    for (int32_t i = 0; i < opts.file_count; ++i) {
+        const char *name = opts.files[i];
+        info_file_t file;
+        const int32_t code = info_read(name, &file);
+        if (code != 0) {
+            info_print_error(name, code);
+            if (opts.json) {
+                info_json_error(name, code, shown++ == 0);
+            }
+            failed = true;
+            continue;
+        }
+        info_written_t written{};
+        if (!write_exports(opts, &file, &written)) {
+            failed = true;
+        }
+        if (opts.json) {
+            info_json_file(&file, shown == 0);
+        } else {
+            if (shown > 0) {
+                std::putchar('\n');
+            }
+            info_report_text(&file, &written);
+        }
+        ++shown;
+        info_release(&file);
+    }
+    if (opts.json) {
+        info_json_end();
+    }
+    return failed ? EXIT_FAILED : EXIT_OK;
+}
+
 } // namespace
 
 info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts) {
@@ -178,66 +227,26 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
 
 int info_main(int argc, char *const *argv) {
     info_options_t opts;
+    int status = EXIT_OK;
     switch (info_parse_args(argc, argv, &opts)) {
     case info_command_t::help:
         print_usage(stdout);
-        return std::fflush(stdout) == 0 ? EXIT_OK : EXIT_FAILED;
+        break;
     case info_command_t::version:
         std::printf("%s %s\n", INFO_NAME, KELVORIN_VERSION);
-        return std::fflush(stdout) == 0 ? EXIT_OK : EXIT_FAILED;
+        break;
     case info_command_t::usage_error:
         print_usage(stderr);
-        return EXIT_USAGE;
+        status = EXIT_USAGE;
+        break;
     case info_command_t::run:
+        status = report_files(opts);
         break;
     }
-    // Maps and pictures are filled right after they are taken.
-    u_malloc_fn = u_malloc_large_pages;
-    bool failed = false;
-    // Inputs are never changed: an output that is the input is refused.
-    for (const char *output : {opts.png_path, opts.csv_path}) {
-        if (output != nullptr && names_input(output, opts.files[0])) {
-            info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
-            return EXIT_FAILED;
-        }
-    }
-    if (opts.json) {
-        info_json_begin();
-    }
-    int32_t shown = 0;
-    for (int32_t i = 0; i < opts.file_count; ++i) {
-        const char *name = opts.files[i];
-        info_file_t file;
-        const int32_t code = info_read(name, &file);
-        if (code != 0) {
-            info_print_error(name, code);
-            if (opts.json) {
-                info_json_error(name, code, shown++ == 0);
-            }
-            failed = true;
-            continue;
-        }
-        info_written_t written{};
-        if (!write_exports(opts, &file, &written)) {
-            failed = true;
-        }
-        if (opts.json) {
-            info_json_file(&file, shown == 0);
-        } else {
-            if (shown > 0) {
-                std::putchar('\n');
-            }
-            info_report_text(&file, &written);
-        }
-        ++shown;
-        info_release(&file);
-    }
-    if (opts.json) {
-        info_json_end();
-    }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    u_free_fn(const_cast<char **>(opts.files));
+    if (status != EXIT_USAGE && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) {
         info_print_error("standard output", ERR_CANT_WRITE_FILE, "writing the report failed");
-        return EXIT_FAILED;
+        status = EXIT_FAILED;
     }
-    return failed ? EXIT_FAILED : EXIT_OK;
+    return status;
 }

@@ -23,14 +23,15 @@ struct info_options_t {
     bool has_range;       // colour range given with --range
     double range_lo_nm;   // lowest height of the colour range
     double range_hi_nm;   // highest height of the colour range
-    char *const *files;   // input names, in command line order (kept until the end)
+    char *const *files;   // input names in command line order (from u_calloc_fn)
     int32_t file_count;
 };
 
 enum class info_command_t { run, help, version, usage_error };
 
 // Parses argv[1..argc-1]. For usage_error it has written a one-line reason to
-// standard error; the caller shows the usage text.
+// standard error; the caller shows the usage text. The caller releases
+// opts->files with u_free_fn in every case.
 info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts);
 
 // The whole program; yields the exit status: 0 all files reported (and every

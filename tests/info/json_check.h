@@ -4,22 +4,21 @@
 
 #include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 struct json_t {
     enum kind_t { null_v, word_v, number_v, string_v, array_v, object_v } kind = null_v;
     double number = 0.0;
     std::string text;
-    std::vector<json_t> items;
-    std::vector<std::pair<std::string, json_t>> members; // in order
-    std::string keys;                                    // member names, each followed by ','
+    std::vector<json_t> items;      // array elements, or object member values
+    std::vector<std::string> names; // object member names, in order
+    std::string keys;               // the names, each followed by ','
 
     const json_t &operator[](const std::string &key) const { // a null value when absent
         static const json_t none;
-        for (const auto &[k, v] : members) {
-            if (k == key) {
-                return v;
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            if (names[k] == key) {
+                return items[k];
             }
         }
         return none;
@@ -101,12 +100,11 @@ inline bool json_parse(const std::string &s, json_t *out) {
                 if ((object && (!string(&key) || !eat(':'))) || !self(self, &item)) {
                     return false;
                 }
-                v->keys += object ? key + "," : "";
                 if (object) {
-                    v->members.emplace_back(key, std::move(item));
-                } else {
-                    v->items.push_back(std::move(item));
+                    v->names.push_back(key);
+                    v->keys += key + ",";
                 }
+                v->items.push_back(std::move(item));
             } while (eat(','));
             return eat(object ? '}' : ']');
         }

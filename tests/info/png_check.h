@@ -60,10 +60,11 @@ inline std::string png_decode(const std::vector<uint8_t> &f, rgba_image_t *image
     for (std::size_t y = 0; y < image->height; ++y) {
         const uint8_t *in = &raw[y * (stride + 1)];
         uint8_t *row = &image->pixels[y * stride];
+        const uint8_t *up = y > 0 ? row - stride : nullptr;
         for (std::size_t x = 0; x < stride; ++x) {
             const int a = x >= 4 ? row[x - 4] : 0;
-            const int b = y > 0 ? row[x - stride] : 0;
-            const int c = x >= 4 && y > 0 ? row[x - 4 - stride] : 0;
+            const int b = up != nullptr ? up[x] : 0;
+            const int c = x >= 4 && up != nullptr ? up[x - 4] : 0;
             const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
             const int predict[5] = {0, a, b, (a + b) / 2,
                                     pa <= pb && pa <= pc ? a
