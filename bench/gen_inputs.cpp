@@ -1,6 +1,6 @@
 // Writes the benchmark's input files with the project's own writer.
 //
-//   bench_gen DIR W1|W2|W3|SMOKE
+//   bench_gen DIR W1|W2|W3|SMOKE|I1
 //
 // W1: 64 inputs, camera 1024 x 1024, windows a few pixels inset, about 2%
 //     invalid pixels, input 10 in High resolution (the rest Super).
@@ -9,9 +9,12 @@
 //     invalid pixels lie at the same camera positions in every input (with
 //     independent ones, no pixel would stay valid through 2000 inputs).
 // SMOKE: 3 inputs, camera 64 x 48, plus DIR/list.txt.
+// I1: 1 input, camera 4096 x 3000, a smooth surface with a little noise
+//     (the inspector's workload: statistics and picture of a large map).
 #include "datafile/datafile.h"
 #include "maps/maps.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,13 +29,13 @@ struct workload_t {
     int height;
     bool list;
     bool shared_invalid; // invalid pixels at the same camera positions in every input
+    bool smooth;         // a smooth surface instead of noise
 };
 
 constexpr workload_t workloads[] = {
-    {"W1", 64, 1024, 1024, false, false},
-    {"W2", 8, 4096, 3000, false, false},
-    {"W3", 2000, 256, 256, true, true},
-    {"SMOKE", 3, 64, 48, true, false},
+    {"W1", 64, 1024, 1024, false, false, false}, {"W2", 8, 4096, 3000, false, false, false},
+    {"W3", 2000, 256, 256, true, true, false},   {"SMOKE", 3, 64, 48, true, false, false},
+    {"I1", 1, 4096, 3000, false, false, true},
 };
 
 uint32_t next_random(uint32_t &state) {
@@ -60,7 +63,15 @@ bool write_input(const std::string &path, const workload_t &w, int index) {
             uint32_t position = row * 65536u + col;
             invalid = next_random(position) % 50 == 0;
         }
-        map.matrix[i] = invalid ? INT_MAP_INVALID : static_cast<int32_t>(r % 4000);
+        int32_t value = static_cast<int32_t>(r % 4000);
+        if (w.smooth) {
+            const double u = static_cast<double>(i % map.window.width) / map.window.width;
+            const double v = static_cast<double>(i / map.window.width) / map.window.height;
+            value = static_cast<int32_t>(40000.0 * (u * u + v * v) +
+                                         5000.0 * std::sin(12.0 * u) * std::cos(9.0 * v)) +
+                    static_cast<int32_t>(r % 64);
+        }
+        map.matrix[i] = invalid ? INT_MAP_INVALID : value;
     }
 
     df_hdr_t hdr{};
@@ -89,7 +100,7 @@ bool write_input(const std::string &path, const workload_t &w, int index) {
 
 int main(int argc, char **argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_gen DIR W1|W2|W3|SMOKE\n");
+        std::fprintf(stderr, "usage: bench_gen DIR W1|W2|W3|SMOKE|I1\n");
         return 2;
     }
     const std::string dir = argv[1];

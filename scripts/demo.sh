@@ -2,7 +2,8 @@
 # Builds Kelvorin and runs it with -Verbose -Overwrite on the example data
 # files in examples/. The result is written to <build>/rss_example.dat, where
 # <build> is build/demo unless DEMO_BUILD_DIR names another folder;
-# examples/ itself is never written.
+# examples/ itself is never written. Then kelvorin-info shows what the result
+# holds and draws it as <build>/rss_example.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${DEMO_BUILD_DIR:-build/demo}
@@ -13,12 +14,23 @@ for tool in cmake c++; do
         exit 1
     fi
 done
+for header in /usr/include/stb/stb_image_write.h /usr/include/zlib.h; do
+    if [ ! -f "$header" ]; then
+        echo "demo.sh: $header is needed to build kelvorin-info (Debian packages libstb-dev and" \
+            "zlib1g-dev; scripts/test.sh, run as root, installs them)" >&2
+        exit 1
+    fi
+done
 
-echo "== building $build/tool/kelvorin"
+echo "== building $build/tool/kelvorin and $build/info/kelvorin-info"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target kelvorin >/dev/null
+cmake --build "$build" -j 2 --target kelvorin kelvorin-info >/dev/null
 
 echo "== $build/tool/kelvorin -Verbose -Overwrite -RssOut $build/rss_example.dat examples/*.dat"
 echo
 "$build/tool/kelvorin" -Verbose -Overwrite -RssOut "$build/rss_example.dat" examples/*.dat
 echo "== result: $build/rss_example.dat ($(wc -c <"$build/rss_example.dat") bytes)"
+echo
+echo "== $build/info/kelvorin-info --png $build/rss_example.png $build/rss_example.dat"
+echo
+"$build/info/kelvorin-info" --png "$build/rss_example.png" "$build/rss_example.dat"

@@ -21,6 +21,11 @@ command -v clang++ >/dev/null || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v wine >/dev/null || need+=(wine wine64)
+# kelvorin-info's PNG encoder and its compressor (Linux and Windows builds);
+# the tests read the pictures back with zlib too.
+[ -f /usr/include/stb/stb_image_write.h ] || need+=(libstb-dev)
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
+[ -f /usr/x86_64-w64-mingw32/include/zlib.h ] || need+=(libz-mingw-w64-dev)
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"
     apt-get update -qq
@@ -86,13 +91,15 @@ if [ -f cmake/mingw-w64.cmake ]; then
     cmake --build build/windows -j "$jobs"
     wait "$wineboot_pid" || { cat "$root/build/windows/wineboot.log"; exit 1; }
 
-    step "kelvorin.exe imports only system DLLs"
-    dlls=$(x86_64-w64-mingw32-objdump -p build/windows/tool/kelvorin.exe | sed -n 's/^[[:space:]]*DLL Name: //p')
-    echo "$dlls"
-    if echo "$dlls" | grep -viqE '^(kernel32|msvcrt|ntdll|advapi32|user32|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'; then
-        echo "kelvorin.exe needs a DLL that Windows does not provide" >&2
-        exit 1
-    fi
+    step "kelvorin.exe and kelvorin-info.exe import only system DLLs"
+    for exe in build/windows/tool/kelvorin.exe build/windows/info/kelvorin-info.exe; do
+        dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+        echo "$exe:" $dlls
+        if echo "$dlls" | grep -viqE '^(kernel32|msvcrt|ntdll|advapi32|user32|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'; then
+            echo "$exe needs a DLL that Windows does not provide" >&2
+            exit 1
+        fi
+    done
 
     step "tests under Wine"
     ctest --test-dir build/windows -j "$jobs" --output-on-failure
@@ -145,6 +152,20 @@ if [ -f cmake/mingw-w64.cmake ]; then
     if [ -f "$cmpdir/inputs/list.txt" ]; then
         same_on_both "list file" -Verbose -RssOut rss.dat "@$cmpdir/inputs/list.txt"
     fi
+
+    # kelvorin-info: the same reports and the same picture from both.
+    for mode in text json; do
+        flag=$([ "$mode" = json ] && echo --json || true)
+        (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" $flag \
+            --png info.png "$root/examples/stddev_a.dat" >info.txt)
+        (cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/info/kelvorin-info.exe" $flag \
+            --png info.png "$root/examples/stddev_a.dat" >info.txt)
+        tr -d '\r' <"$cmpdir/windows/info.txt" | cmp - "$cmpdir/linux/info.txt" ||
+            { echo "kelvorin-info $mode: reports differ" >&2; exit 1; }
+        cmp "$cmpdir/linux/info.png" "$cmpdir/windows/info.png" ||
+            { echo "kelvorin-info: pictures differ" >&2; exit 1; }
+        echo "kelvorin-info $mode: same"
+    done
 fi
 
 step "all tests passed"

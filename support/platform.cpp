@@ -1,9 +1,13 @@
 // The platform layer: every difference between Windows and POSIX systems
 // lives here (paths behind a byte-order mark, file status and identity,
-// calendar time, the start-up's wildcard expansion).
+// replacing a file, large pages, calendar time, the start-up's wildcard
+// expansion).
 #include "support/support.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -14,6 +18,7 @@
 #include <wchar.h>
 #include <windows.h>
 #else
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -245,6 +250,18 @@ bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offse
     return true;
 }
 
+void *u_malloc_large_pages(std::size_t bytes) {
+    return std::malloc(bytes);
+}
+
+bool u_replace_file(const char *from, const char *to) {
+    if (from == nullptr || to == nullptr || has_wide_mark(from) || has_wide_mark(to)) {
+        return false;
+    }
+    // The runtime's rename refuses an existing target.
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 void u_ctime_text(int64_t seconds, char *buf) {
     std::tm tm{};
     const __time64_t t = seconds;
@@ -314,6 +331,28 @@ bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offse
         offset += got;
     }
     return true;
+}
+
+void *u_malloc_large_pages(std::size_t bytes) {
+    constexpr std::size_t LARGE = std::size_t{4} << 20;
+    constexpr std::size_t PAGE = std::size_t{2} << 20; // a transparent huge page
+    if (bytes < LARGE || bytes > SIZE_MAX - PAGE) {
+        return std::malloc(bytes);
+    }
+    const std::size_t rounded = (bytes + PAGE - 1) / PAGE * PAGE;
+    void *block = std::aligned_alloc(PAGE, rounded);
+    if (block != nullptr) {
+        // Only advice: where huge pages are off the block works as usual.
+        madvise(block, rounded, MADV_HUGEPAGE);
+    }
+    return block;
+}
+
+bool u_replace_file(const char *from, const char *to) {
+    if (from == nullptr || to == nullptr || has_wide_mark(from) || has_wide_mark(to)) {
+        return false;
+    }
+    return std::rename(from, to) == 0;
 }
 
 void u_ctime_text(int64_t seconds, char *buf) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -139,6 +140,19 @@ TEST_F(Platform, WidePathsFailCleanlyWithoutMemory) {
 }
 
 // The tests run with TZ=UTC.
+TEST(LargePages, BlocksOfEverySizeWorkWithTheRuntimesFreeAndRealloc) {
+    for (const std::size_t bytes :
+         {std::size_t{1}, std::size_t{4} << 20, (std::size_t{9} << 20) + 3}) {
+        auto *block = static_cast<unsigned char *>(u_malloc_large_pages(bytes));
+        ASSERT_NE(block, nullptr);
+        std::memset(block, 0xa5, bytes);
+        block = static_cast<unsigned char *>(std::realloc(block, bytes + 100));
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(block[bytes - 1], 0xa5);
+        std::free(block);
+    }
+}
+
 TEST(CalendarTime, FixedCtimeFormInUtc) {
     const struct {
         int64_t seconds;

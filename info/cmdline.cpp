@@ -1,0 +1,252 @@
+// The entry of kelvorin-info: command line, the walk over the files, the
+// exports and the exit status.
+#include "info/info.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#ifndef KELVORIN_VERSION
+#define KELVORIN_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+constexpr const char *USAGE_LINES[] = {
+    "Usage: kelvorin-info [--json] [--png FILE] [--csv FILE] [--range LO HI] FILE...",
+    "",
+    "Shows what interferometer data files hold: header, attributes, and the",
+    "statistics of the phase map over its valid pixels, in nanometres.",
+    "",
+    "  --json          one JSON array on standard output instead of the text report",
+    "  --png FILE      picture of the phase map (exactly one input file)",
+    "  --csv FILE      x,y,height_nm of every valid pixel (exactly one input file)",
+    "  --range LO HI   colour range of the picture in nm (default: the map's min..max)",
+    "  --help          this text",
+    "  --version       the program's version",
+    "  --              the arguments after it are file names",
+    "",
+    "Exit status: 0 all reported, 1 a file or an output failed, 2 usage error.",
+};
+
+void print_usage(std::FILE *stream) {
+    for (const char *line : USAGE_LINES) {
+        std::fprintf(stream, "%s\n", line);
+    }
+}
+
+void usage_error(const char *format, const char *arg) {
+    std::fprintf(stderr, "%s: ", INFO_NAME);
+    std::fprintf(stderr, format, arg);
+    std::fputc('\n', stderr);
+}
+
+// A finite number filling the whole argument.
+bool parse_number(const char *text, double *value) {
+    char *end = nullptr;
+    errno = 0;
+    *value = std::strtod(text, &end);
+    return end != text && *end == '\0' && errno == 0 && std::isfinite(*value);
+}
+
+// True when both outputs would land on the input itself.
+bool names_input(const char *output, const char *input) {
+    u_file_id_t a;
+    u_file_id_t b;
+    return u_file_identity(output, &a) && u_file_identity(input, &b) && u_same_file_id(&a, &b);
+}
+
+// Writes the table, then the picture (which uses up the map's counts);
+// false after reporting a failure.
+bool write_exports(const info_options_t &opts, info_file_t *file, info_written_t *written) {
+    bool ok = true;
+    if (opts.csv_path != nullptr) {
+        int64_t rows = 0;
+        const int32_t code = info_write_csv(file, opts.csv_path, &rows);
+        if (code == ERR_NO_DATA) {
+            info_print_error(file->name, code, "no phase map to export");
+        } else if (code != 0) {
+            info_print_error(opts.csv_path, code);
+        } else {
+            written->csv_path = opts.csv_path;
+            written->csv_rows = rows;
+        }
+        ok = code == 0;
+    }
+    if (opts.png_path != nullptr) {
+        const double lo = opts.has_range ? opts.range_lo_nm : file->stats.min_nm;
+        const double hi = opts.has_range ? opts.range_hi_nm : file->stats.max_nm;
+        const int32_t code = info_write_png(file, lo, hi, opts.png_path);
+        if (code == ERR_NO_DATA) {
+            info_print_error(file->name, code, "no phase map to picture");
+        } else if (code == ERR_ALL_BAD_DATA) {
+            info_print_error(file->name, code, "no valid pixel to picture");
+        } else if (code == ERR_INVALID_PARAM) {
+            info_print_error(file->name, code,
+                             "heights are not numbers: a factor is NaN or infinite");
+        } else if (code != 0) {
+            info_print_error(opts.png_path, code);
+        } else {
+            written->png_path = opts.png_path;
+            written->png_lo_nm = lo;
+            written->png_hi_nm = hi;
+        }
+        ok = ok && code == 0;
+    }
+    return ok;
+}
+
+// Reports every file and writes the exports; yields the exit status.
+int report_files(const info_options_t &opts) {
+    // Maps and pictures are filled right after they are taken.
+    u_malloc_fn = u_malloc_large_pages;
+    // Inputs are never changed: an output that is the input is refused.
+    for (const char *output : {opts.png_path, opts.csv_path}) {
+        if (output != nullptr && names_input(output, opts.files[0])) {
+            info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
+            return EXIT_FAILED;
+        }
+    }
+    bool failed = false;
+    if (opts.json) {
+        info_json_begin();
+    }
+    int32_t shown = 0;
+    for (int32_t i = 0; i < opts.file_count; ++i) {
+        const char *name = opts.files[i];
+        info_file_t file;
+        const int32_t code = info_read(name, &file);
+        if (code != 0) {
+            info_print_error(name, code);
+            if (opts.json) {
+                info_json_error(name, code, shown++ == 0);
+            }
+            failed = true;
+            continue;
+        }
+        info_written_t written{};
+        if (!write_exports(opts, &file, &written)) {
+            failed = true;
+        }
+        if (opts.json) {
+            info_json_file(&file, shown == 0);
+        } else {
+            if (shown > 0) {
+                std::putchar('\n');
+            }
+            info_report_text(&file, &written);
+        }
+        ++shown;
+        info_release(&file);
+    }
+    if (opts.json) {
+        info_json_end();
+    }
+    return failed ? EXIT_FAILED : EXIT_OK;
+}
+
+} // namespace
+
+info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts) {
+    *opts = info_options_t{};
+    // Input names in command line order; the table lives until the process
+    // ends.
+    auto **files =
+        static_cast<char **>(u_calloc_fn(static_cast<std::size_t>(argc) + 1, sizeof(char *)));
+    if (files == nullptr) {
+        usage_error("%s", u_error_name(ERR_NO_MEM));
+        return info_command_t::usage_error;
+    }
+    opts->files = files;
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (options_end || arg[0] != '-' || arg[1] == '\0') {
+            files[opts->file_count++] = argv[i];
+            continue;
+        }
+        const bool has_value = i + 1 < argc;
+        if (std::strcmp(arg, "--") == 0) {
+            options_end = true;
+        } else if (std::strcmp(arg, "--help") == 0) {
+            return info_command_t::help;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            return info_command_t::version;
+        } else if (std::strcmp(arg, "--json") == 0) {
+            opts->json = true;
+        } else if (std::strcmp(arg, "--png") == 0 || std::strcmp(arg, "--csv") == 0) {
+            const char **slot = arg[2] == 'p' ? &opts->png_path : &opts->csv_path;
+            if (!has_value || *slot != nullptr) {
+                usage_error(has_value ? "%s given twice" : "missing file name after %s", arg);
+                return info_command_t::usage_error;
+            }
+            *slot = argv[++i];
+        } else if (std::strcmp(arg, "--range") == 0) {
+            if (i + 2 >= argc || opts->has_range) {
+                usage_error(opts->has_range ? "%s given twice" : "missing LO HI after %s", arg);
+                return info_command_t::usage_error;
+            }
+            if (!parse_number(argv[i + 1], &opts->range_lo_nm) ||
+                !parse_number(argv[i + 2], &opts->range_hi_nm) ||
+                opts->range_lo_nm > opts->range_hi_nm) {
+                usage_error("%s needs two numbers LO <= HI", arg);
+                return info_command_t::usage_error;
+            }
+            opts->has_range = true;
+            i += 2;
+        } else {
+            usage_error("unknown option %s", arg);
+            return info_command_t::usage_error;
+        }
+    }
+    if (opts->file_count == 0) {
+        usage_error("%s", "no input file");
+        return info_command_t::usage_error;
+    }
+    if ((opts->png_path != nullptr || opts->csv_path != nullptr) && opts->file_count != 1) {
+        usage_error("%s", "--png and --csv take exactly one input file");
+        return info_command_t::usage_error;
+    }
+    if (opts->has_range && opts->png_path == nullptr) {
+        usage_error("%s", "--range applies to --png only");
+        return info_command_t::usage_error;
+    }
+    if (opts->png_path != nullptr && opts->csv_path != nullptr &&
+        std::strcmp(opts->png_path, opts->csv_path) == 0) {
+        usage_error("%s", "--png and --csv name the same file");
+        return info_command_t::usage_error;
+    }
+    return info_command_t::run;
+}
+
+int info_main(int argc, char *const *argv) {
+    info_options_t opts;
+    int status = EXIT_OK;
+    switch (info_parse_args(argc, argv, &opts)) {
+    case info_command_t::help:
+        print_usage(stdout);
+        break;
+    case info_command_t::version:
+        std::printf("%s %s\n", INFO_NAME, KELVORIN_VERSION);
+        break;
+    case info_command_t::usage_error:
+        print_usage(stderr);
+        status = EXIT_USAGE;
+        break;
+    case info_command_t::run:
+        status = report_files(opts);
+        break;
+    }
+    u_free_fn(const_cast<char **>(opts.files));
+    if (status != EXIT_USAGE && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) {
+        info_print_error("standard output", ERR_CANT_WRITE_FILE, "writing the report failed");
+        status = EXIT_FAILED;
+    }
+    return status;
+}

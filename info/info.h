@@ -1,0 +1,173 @@
+// kelvorin-info: shows what data files hold (attributes, phase statistics),
+// as a text report or JSON, and exports one file's phase map as a PNG picture
+// or a CSV table. Built on the data file library's public operations only.
+#pragma once
+
+#include "datafile/datafile.h"
+#include "maps/maps.h"
+#include "support/support.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+constexpr const char *INFO_NAME = "kelvorin-info";
+
+// ---------------------------------------------------------------------------
+// Command line (cmdline.cpp).
+
+struct info_options_t {
+    bool json;            // JSON array on standard output instead of the text report
+    const char *png_path; // picture to write, or null
+    const char *csv_path; // table to write, or null
+    bool has_range;       // colour range given with --range
+    double range_lo_nm;   // lowest height of the colour range
+    double range_hi_nm;   // highest height of the colour range
+    char *const *files;   // input names in command line order (from u_calloc_fn)
+    int32_t file_count;
+};
+
+enum class info_command_t { run, help, version, usage_error };
+
+// Parses argv[1..argc-1]. For usage_error it has written a one-line reason to
+// standard error; the caller shows the usage text. The caller releases
+// opts->files with u_free_fn in every case.
+info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts);
+
+// The whole program; yields the exit status: 0 all files reported (and every
+// output written), 1 when any file or output failed, 2 for a usage error.
+int info_main(int argc, char *const *argv);
+
+// ---------------------------------------------------------------------------
+// One file, read and measured (inspect.cpp).
+
+struct phase_stats_t {
+    int64_t pixels;    // pixels of the phase window
+    int64_t valid;     // pixels holding data
+    int32_t min_count; // extreme phase counts (when valid > 0)
+    int32_t max_count;
+    double min_nm; // heights in nm; NaN when valid is 0 or the factors give no height
+    double max_nm;
+    double pv_nm;   // max - min
+    double mean_nm; // mean of the valid heights
+    double rms_nm;  // root-mean-square deviation from the mean
+};
+
+struct info_file_t {
+    const char *name;
+    uint32_t magic;            // first four bytes, big-endian
+    int32_t header_bytes;      // 834 or 4096
+    df_hdr_t hdr;              // attribute record
+    bool has_intensity;        // an intensity block is present
+    window_t intensity_window; // its window and plane count
+    int16_t intensity_planes;
+    int_map_t phase;     // the phase block; no matrix when absent
+    double nm_per_count; // height of one phase count in nm
+    phase_stats_t stats; // over the phase block (all zero without one)
+};
+
+// Phase counts per fringe for a PhaseRes code: 0 4096, 1 32768, else 131072.
+int32_t info_counts_per_fringe(int16_t phase_res);
+
+// Height of one count in nm: IntfScaleFactor x ObliquityFactor x WavelengthIn
+// / counts per fringe, in metres, times 1e9 (NaN when a factor is NaN).
+double info_nm_per_count(const df_hdr_t *hdr);
+
+// Statistics of the valid pixels of a map with a matrix: one pass for the
+// count, extremes and the exact integer sum, one for the squared deviations.
+void info_phase_stats(const int_map_t *map, double nm_per_count, phase_stats_t *stats);
+
+// Reads and measures a data file; the input is only read. On failure the
+// record holds no map. Codes: those of df_read_stream, and
+// ERR_CANT_OPEN_FILE when the name is no readable regular file.
+[[nodiscard]] int32_t info_read(const char *name, info_file_t *file);
+
+void info_release(info_file_t *file);
+
+// A short English meaning of an error code for the messages.
+const char *info_error_meaning(int32_t code);
+
+// Writes "kelvorin-info: NAME: ERR_... (meaning)" to standard error, with
+// `meaning` or, when null, the code's usual meaning.
+void info_print_error(const char *name, int32_t code, const char *meaning = nullptr);
+
+// ---------------------------------------------------------------------------
+// Reports on standard output (report_text.cpp, report_json.cpp).
+
+// What was written for a file, shown in the text report.
+struct info_written_t {
+    const char *png_path; // null when no picture was written
+    double png_lo_nm;     // colour range of the picture
+    double png_hi_nm;
+    const char *csv_path; // null when no table was written
+    int64_t csv_rows;
+};
+
+void info_report_text(const info_file_t *file, const info_written_t *written);
+
+void info_json_begin();
+// `first` tells whether this is the array's first element.
+void info_json_file(const info_file_t *file, bool first);
+void info_json_error(const char *name, int32_t code, bool first);
+void info_json_end();
+
+// Shortest text that reads back as the same value ("nan", "inf" and "-inf"
+// for those); buf holds at least INFO_NUMBER_BUF bytes. Yields the length.
+constexpr std::size_t INFO_NUMBER_BUF = 32;
+int info_shortest_double(double v, char *buf);
+int info_shortest_float(float v, char *buf);
+
+// ---------------------------------------------------------------------------
+// Output files written completely or not at all (out_file.cpp): data go to a
+// new temporary file beside the target, which is renamed over the target
+// only when everything was written and closed.
+
+struct out_file_t {
+    std::FILE *stream; // the temporary file, or null
+    char *temp_path;   // its name (from u_malloc_fn), or null
+    const char *target;
+    int32_t error; // first failure, 0 while all is well
+};
+
+// ERR_CANT_CREATE_FILE when no temporary file can be made beside the target,
+// ERR_NO_MEM.
+[[nodiscard]] int32_t out_file_open(out_file_t *out, const char *target);
+
+// Appends bytes; a failure is kept in out->error (ERR_CANT_WRITE_FILE).
+void out_file_write(out_file_t *out, const void *bytes, std::size_t count);
+
+// Flushes and closes the temporary file and renames it over the target.
+// On any failure (also an earlier one in out->error) the temporary file is
+// removed and the target left as it was. ERR_CANT_WRITE_FILE.
+[[nodiscard]] int32_t out_file_commit(out_file_t *out);
+
+// Closes and removes the temporary file.
+void out_file_abandon(out_file_t *out);
+
+// ---------------------------------------------------------------------------
+// Exports of the phase map (picture.cpp, csv.cpp).
+
+// The colour table: 256 entries 0xRRGGBB, from dark blue to yellow. Heights
+// over a range lo..hi fall into 256 equal bins, the lowest into entry 0 and
+// the highest into entry 255; heights outside take the end entries, and a
+// range of zero width gives the middle entry to all.
+extern const uint32_t INFO_COLOUR_TABLE[256];
+
+// Writes the phase window as an RGBA picture: valid pixels opaque in the
+// colour of their height over lo..hi, the others fully transparent. The
+// picture is made in the map's own storage: afterwards the map holds no
+// counts, only its window and statistics stay meaningful.
+// ERR_NO_DATA without a phase block, ERR_ALL_BAD_DATA without a valid pixel,
+// ERR_INVALID_PARAM when heights or range are not finite numbers,
+// ERR_DATASET_DIM_TOO_LARGE beyond the encoder's size limit, ERR_NO_MEM,
+// and the codes of the output file.
+[[nodiscard]] int32_t info_write_png(info_file_t *file, double lo_nm, double hi_nm,
+                                     const char *path);
+
+// Encodes RGBA rows as PNG into the output file; false when the encoder runs
+// out of memory (png_encoder.cpp).
+bool info_png_encode(const uint8_t *rgba, int width, int height, out_file_t *out);
+
+// Writes "x,y,height_nm" and one line per valid pixel in camera coordinates.
+// ERR_NO_DATA without a phase block, and the codes of the output file.
+[[nodiscard]] int32_t info_write_csv(const info_file_t *file, const char *path, int64_t *rows);

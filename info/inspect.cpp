@@ -1,0 +1,157 @@
+// Reading one data file and measuring its phase map: heights, statistics,
+// and the messages for codes that can stop it.
+#include "info/info.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
+
+struct meaning_t {
+    int32_t code;
+    const char *text;
+};
+
+constexpr meaning_t MEANINGS[] = {
+    {ERR_CANT_OPEN_FILE, "the file does not exist, is no regular file, or cannot be read"},
+    {ERR_PREMATURE_EOF, "the file ends inside its header"},
+    {ERR_NOT_A_DATA_FILE, "not a data file: unknown magic number"},
+    {ERR_DATASET_DIM_TOO_LARGE, "a map is larger than the program can handle"},
+    {ERR_PARAM_OUT_OF_RANGE, "a data block is announced without any element"},
+    {ERR_CORRUPT_DATA_FILE, "a data block is cut short or cannot be read"},
+    {ERR_NO_MEM, "out of memory"},
+    {ERR_CANT_CREATE_FILE, "the file cannot be created there"},
+    {ERR_CANT_WRITE_FILE, "writing failed (disk full?); nothing was kept"},
+    {ERR_NO_DATA, "the file holds no phase map"},
+    {ERR_ALL_BAD_DATA, "no pixel of the phase map holds data"},
+    {ERR_INVALID_PARAM, "invalid value"},
+};
+
+} // namespace
+
+const char *info_error_meaning(int32_t code) {
+    for (const meaning_t &m : MEANINGS) {
+        if (m.code == code) {
+            return m.text;
+        }
+    }
+    return "unexpected failure";
+}
+
+void info_print_error(const char *name, int32_t code, const char *meaning) {
+    std::fflush(stdout); // the report so far comes first on a shared console
+    std::fprintf(stderr, "%s: %s: %s (%s)\n", INFO_NAME, name, u_error_name(code),
+                 meaning != nullptr ? meaning : info_error_meaning(code));
+}
+
+int32_t info_counts_per_fringe(int16_t phase_res) {
+    return phase_res == 0 ? 4096 : phase_res == 1 ? 32768 : 131072;
+}
+
+double info_nm_per_count(const df_hdr_t *hdr) {
+    const double metres =
+        static_cast<double>(hdr->IntfScaleFactor) * static_cast<double>(hdr->ObliquityFactor) *
+        static_cast<double>(hdr->WavelengthIn) / info_counts_per_fringe(hdr->PhaseRes);
+    return metres * 1e9;
+}
+
+void info_phase_stats(const int_map_t *map, double nm_per_count, phase_stats_t *stats) {
+    const int64_t pixels = static_cast<int64_t>(map->window.width) * map->window.height;
+    const int32_t *values = map->matrix;
+    // Pass 1: count, extremes and the exact sum (at most 2^30 values below
+    // 2^31 each, so the sum stays far inside 64 bits).
+    int64_t valid = 0;
+    int64_t sum = 0;
+    int32_t lo = INT_MAP_INVALID;
+    int32_t hi = std::numeric_limits<int32_t>::min();
+    for (int64_t i = 0; i < pixels; ++i) {
+        const int32_t v = values[i];
+        if (v < INT_MAP_INVALID) {
+            ++valid;
+            sum += v;
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+    }
+    *stats = phase_stats_t{pixels,       valid,        0,           0, NOT_A_NUMBER, NOT_A_NUMBER,
+                           NOT_A_NUMBER, NOT_A_NUMBER, NOT_A_NUMBER};
+    if (valid == 0) {
+        return;
+    }
+    // Pass 2: squared deviations from the mean, in double.
+    const double mean = static_cast<double>(sum) / static_cast<double>(valid);
+    double squares = 0.0;
+    for (int64_t i = 0; i < pixels; ++i) {
+        const int32_t v = values[i];
+        if (v < INT_MAP_INVALID) {
+            const double d = static_cast<double>(v) - mean;
+            squares += d * d;
+        }
+    }
+    const double a = lo * nm_per_count;
+    const double b = hi * nm_per_count;
+    stats->min_count = lo;
+    stats->max_count = hi;
+    // A negative factor turns the order of the heights around.
+    stats->min_nm = std::fmin(a, b);
+    stats->max_nm = std::fmax(a, b);
+    if (std::isnan(a) || std::isnan(b)) {
+        stats->min_nm = stats->max_nm = NOT_A_NUMBER;
+    }
+    // From the counts, which subtract exactly: large heights close together
+    // would lose digits.
+    stats->pv_nm = static_cast<double>(int64_t{hi} - lo) * std::fabs(nm_per_count);
+    stats->mean_nm = mean * nm_per_count;
+    stats->rms_nm = std::sqrt(squares / static_cast<double>(valid)) * std::fabs(nm_per_count);
+}
+
+int32_t info_read(const char *name, info_file_t *file) {
+    std::memset(file, 0, sizeof *file);
+    file->name = name;
+    int_map_init(&file->phase);
+    // Names from the command line are narrow: one that looks like a wide
+    // path would be opened as another file.
+    if (u_path_has_wide_mark(name) || !u_is_regular_file(name)) {
+        return ERR_CANT_OPEN_FILE;
+    }
+    std::FILE *stream = u_fopen_path(name, "rb");
+    if (stream == nullptr) {
+        return ERR_CANT_OPEN_FILE;
+    }
+    // The magic number tells the two short formats apart; the reader checks
+    // it again (and reports a short file) from the start.
+    unsigned char magic[4] = {};
+    const std::size_t got = std::fread(magic, 1, sizeof magic, stream);
+    file->magic = static_cast<uint32_t>(magic[0]) << 24 | static_cast<uint32_t>(magic[1]) << 16 |
+                  static_cast<uint32_t>(magic[2]) << 8 | magic[3];
+    intens_map_t intensity{};
+    int32_t code = got == sizeof magic || std::feof(stream) ? 0 : ERR_CORRUPT_DATA_FILE;
+    if (code == 0 && std::fseek(stream, 0, SEEK_SET) != 0) {
+        code = ERR_CORRUPT_DATA_FILE;
+    }
+    if (code == 0) {
+        code = df_read_stream(stream, nullptr, &file->hdr, &intensity, &file->phase);
+    }
+    std::fclose(stream);
+    if (code != 0) {
+        return code;
+    }
+    file->header_bytes = file->magic == DF_MAGIC_3 ? static_cast<int32_t>(DF_LONG_HEADER)
+                                                   : static_cast<int32_t>(DF_SHORT_HEADER);
+    file->has_intensity = intensity.matrix != nullptr;
+    file->intensity_window = intensity.window;
+    file->intensity_planes = intensity.n_buckets;
+    intens_map_free(&intensity);
+    file->nm_per_count = info_nm_per_count(&file->hdr);
+    if (file->phase.matrix != nullptr) {
+        info_phase_stats(&file->phase, file->nm_per_count, &file->stats);
+    }
+    return 0;
+}
+
+void info_release(info_file_t *file) {
+    int_map_free(&file->phase);
+}
