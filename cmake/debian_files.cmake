@@ -28,4 +28,6 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     file(COPY_FILE ${CPACK_KELVORIN_COPYRIGHT} ${doc}/copyright)
     file(COPY_FILE ${CPACK_KELVORIN_CHANGELOG} ${doc}/changelog)
     gzip_exactly(${doc}/changelog)
+    file(CHMOD ${doc}/copyright ${doc}/changelog.gz
+         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endforeach()
