@@ -63,7 +63,9 @@ if [ "$mode" = zip ]; then
     guide=$scratch/$top/kelvorin-guide.txt
     lines=$(tr -cd '\n' <"$guide" | wc -c)
     crlf=$(grep -c $'\r$' "$guide" || true)
-    [ "$lines" -gt 50 ] && [ "$lines" = "$crlf" ] || fail "the guide's lines do not all end in CR LF"
+    if [ "$lines" -lt 50 ] || [ "$lines" != "$crlf" ]; then
+        fail "the guide is missing or its lines do not all end in CR LF"
+    fi
     echo "$(basename "$zip"): $(echo "$actual" | wc -l) files, guide with CR LF line ends"
     exit 0
 fi
