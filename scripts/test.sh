@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Kelvorin and runs every test: the unit and end-to-end tests, the same
+# Builds Kelvorin and runs every test: the unit and end-to-end tests, the
+# install tree, library consumers and packages (tests/package/run.sh), the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, bounded fuzz
 # runs, and the Windows build under Wine. Installs what is missing (as root).
 # Exits non-zero when anything fails.
@@ -40,6 +41,9 @@ cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release -DKELVORIN_WERROR=ON >/dev
 cmake --build build/native -j "$jobs"
 step "native tests"
 ctest --test-dir build/native -j "$jobs" --output-on-failure
+
+step "install, library consumers, man pages and .deb packages"
+bash tests/package/run.sh native build/native
 
 step "benchmark smoke run (tiny inputs; the real benchmark is bench/run.sh)"
 BENCH_QUIET_WAIT=0 bash bench/run.sh --smoke
@@ -100,6 +104,9 @@ if [ -f cmake/mingw-w64.cmake ]; then
             exit 1
         fi
     done
+
+    step "Windows zip"
+    bash tests/package/run.sh zip build/windows
 
     step "tests under Wine"
     ctest --test-dir build/windows -j "$jobs" --output-on-failure

@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# Checks what Kelvorin ships, from a finished build folder. Installs the tools
+# it needs when they are missing (as root).
+#
+#   tests/package/run.sh native [build/native]
+#       man pages lint clean; `cmake --install` into a scratch prefix; the
+#       consumer in tests/package builds and runs against it with
+#       find_package, with pkg-config and a plain compiler line, and through
+#       add_subdirectory on the source tree; the .deb packages have the
+#       expected files and metadata, pass lintian without errors, install
+#       with dpkg -i (programs and man page found from PATH) and are removed
+#       again with dpkg -r.
+#   tests/package/run.sh zip [build/windows]
+#       the Windows zip holds exactly the programs, the examples and the guide
+#       (with CR LF line ends).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+mode=${1:?usage: run.sh native|zip [build folder]}
+build=$(cd "${2:-build/$([ "$mode" = zip ] && echo windows || echo native)}" && pwd)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+scratch=$build/package-test
+rm -rf "$scratch" && mkdir -p "$scratch"
+
+fail() { echo "package test: $*" >&2; exit 1; }
+# kelvorin-info is shipped whenever the build has it.
+programs=(kelvorin)
+if grep -q '/kelvorin-info\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; then
+    programs+=(kelvorin-info)
+fi
+examples=$(cd examples && ls -- *.dat)
+
+need() { # command package
+    command -v "$1" >/dev/null && return
+    echo "installing $2"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null
+}
+
+# The names in a listing, one per line, sorted; fails on a difference.
+same_list() { # label expected actual
+    if [ "$2" != "$3" ]; then
+        echo "$1: expected and actual file lists differ:" >&2
+        diff <(echo "$2") <(echo "$3") >&2 || true
+        exit 1
+    fi
+}
+
+if [ "$mode" = zip ]; then
+    out=$(cd "$build" && cpack -G ZIP 2>&1) || { echo "$out" >&2; fail "cpack -G ZIP failed"; }
+    zip=$build/packages/kelvorin-$version-win64.zip
+    [ -f "$zip" ] || fail "no $zip"
+    top=kelvorin-$version-win64
+    expected=$( (for p in "${programs[@]}"; do echo "$top/$p.exe"; done
+                 echo "$top/kelvorin-guide.txt"
+                 for e in $examples; do echo "$top/examples/$e"; done) | sort)
+    actual=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
+    same_list "$zip" "$expected" "$actual"
+    (cd "$scratch" && cmake -E tar xf "$zip")
+    for p in "${programs[@]}"; do
+        [ "$(head -c 2 "$scratch/$top/$p.exe")" = MZ ] || fail "$p.exe is not a Windows program"
+    done
+    guide=$scratch/$top/kelvorin-guide.txt
+    lines=$(tr -cd '\n' <"$guide" | wc -c)
+    crlf=$(grep -c $'\r$' "$guide" || true)
+    if [ "$lines" -lt 50 ] || [ "$lines" != "$crlf" ]; then
+        fail "the guide is missing or its lines do not all end in CR LF"
+    fi
+    echo "$(basename "$zip"): $(echo "$actual" | wc -l) files, guide with CR LF line ends"
+    exit 0
+fi
+
+[ "$mode" = native ] || fail "unknown mode $mode"
+
+# --- man pages -----------------------------------------------------------------
+need groff groff-base
+need mandoc mandoc
+# Every page in the repository, built into the program's package or not yet.
+mkdir -p "$scratch/man"
+for source in docs/man/*.1.in; do
+    page=$scratch/man/$(basename "$source" .in)
+    sed "s/@PROJECT_VERSION@/$version/g" "$source" >"$page"
+    warnings=$(groff -ww -z -man "$page" 2>&1; mandoc -T lint -W warning "$page" 2>&1 || true)
+    [ -z "$warnings" ] || fail "$(basename "$page") does not lint clean: $warnings"
+done
+echo "man pages lint clean: $(cd "$scratch/man" && echo *.1)"
+
+# --- installed tree and library consumers --------------------------------------
+prefix=$scratch/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+expected=$( (for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$p.1"; done
+             echo include/kelvorin/{datafile.h,error_list.inc,maps.h,support.h}
+             echo lib/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
+             echo lib/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
+             echo lib/libkelvorin_{datafile,maps,support}.a lib/pkgconfig/kelvorin.pc
+             echo share/doc/kelvorin/README.md
+             for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done) |
+           tr ' ' '\n' | sort)
+actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
+same_list "installed tree" "$expected" "$actual"
+
+example=$root/examples/$(echo "$examples" | head -n 1)
+consume() { # label program
+    "$2" "$example" "$scratch/$1.dat" >/dev/null || fail "consumer built with $1 failed"
+    echo "consumer built with $1: read $(basename "$example"), wrote it back, same bytes"
+}
+cmake -S tests/package -B "$scratch/find_package" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$scratch/find_package" -j 2 >/dev/null
+consume find_package "$scratch/find_package/consumer"
+consume "find_package (Kelvorin::kelvorin)" "$scratch/find_package/consumer_umbrella"
+
+need pkg-config pkg-config
+flags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs kelvorin)
+# shellcheck disable=SC2086 # the flags are meant to be split
+c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/consumer_pc" tests/package/consumer.cpp $flags
+consume pkg-config "$scratch/consumer_pc"
+
+cmake -S tests/package -B "$scratch/add_subdirectory" -DKELVORIN_SOURCE_DIR="$root" >/dev/null
+cmake --build "$scratch/add_subdirectory" -j 2 --target consumer >/dev/null
+consume add_subdirectory "$scratch/add_subdirectory/consumer"
+
+# --- Debian packages -------------------------------------------------------------
+need dpkg-shlibdeps dpkg-dev
+need lintian lintian
+out=$(cd "$build" && cpack -G DEB 2>&1) || { echo "$out" >&2; fail "cpack -G DEB failed"; }
+runtime_deb=$build/packages/kelvorin_${version}_amd64.deb
+dev_deb=$build/packages/kelvorin-dev_${version}_amd64.deb
+for deb in "$runtime_deb" "$dev_deb"; do
+    [ -f "$deb" ] || fail "no $deb"
+done
+
+deb_files() { dpkg-deb --fsys-tarfile "$1" | tar -t | grep -v '/$' | sed 's|^\./||' | sort; }
+expected=$( (for p in "${programs[@]}"; do echo "usr/bin/$p"; echo "usr/share/man/man1/$p.1.gz"; done
+             echo usr/share/doc/kelvorin/{README.md,changelog.gz,copyright}
+             for e in $examples; do echo "usr/share/doc/kelvorin/examples/$e"; done) |
+           tr ' ' '\n' | sort)
+same_list "$(basename "$runtime_deb")" "$expected" "$(deb_files "$runtime_deb")"
+expected=$( (echo usr/include/kelvorin/{datafile.h,error_list.inc,maps.h,support.h}
+             echo usr/lib/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
+             echo usr/lib/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
+             echo usr/lib/libkelvorin_{datafile,maps,support}.a usr/lib/pkgconfig/kelvorin.pc
+             echo usr/share/doc/kelvorin-dev/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
+same_list "$(basename "$dev_deb")" "$expected" "$(deb_files "$dev_deb")"
+
+check_field() { # deb field pattern
+    local value
+    value=$(dpkg-deb -f "$1" "$2")
+    [[ $value =~ $3 ]] || fail "$(basename "$1"): $2 is \"$value\""
+}
+for deb in "$runtime_deb" "$dev_deb"; do
+    check_field "$deb" Version "^$version\$"
+    check_field "$deb" Architecture '^amd64$'
+    check_field "$deb" Maintainer '^[^<]+ <[^@>]+@[^>]+>$'
+    check_field "$deb" Description '^[a-zA-Z].{10,79}'$'\n'' [^ ]'
+done
+check_field "$runtime_deb" Package '^kelvorin$'
+check_field "$runtime_deb" Section '^science$'
+check_field "$runtime_deb" Depends '^libc6 '
+check_field "$dev_deb" Package '^kelvorin-dev$'
+check_field "$dev_deb" Section '^libdevel$'
+
+lint_rc=0
+lint=$(lintian --fail-on error "$runtime_deb" "$dev_deb" 2>&1) || lint_rc=$?
+echo "$lint" | grep -v 'running with root privileges' || true
+[ "$lint_rc" = 0 ] || fail "lintian reports errors"
+echo "$(basename "$runtime_deb"), $(basename "$dev_deb"): file lists, metadata and lintian (no errors)"
+
+# Installed on this machine and removed again. A kelvorin package that was
+# there before is not touched.
+if [ "$(id -u)" != 0 ]; then
+    echo "dpkg -i / dpkg -r skipped: needs root" >&2
+    exit 1
+fi
+if dpkg -s kelvorin >/dev/null 2>&1 || dpkg -s kelvorin-dev >/dev/null 2>&1; then
+    fail "a kelvorin package is installed already; remove it first"
+fi
+need man man-db
+trap 'dpkg -r kelvorin kelvorin-dev >/dev/null 2>&1 || true' EXIT
+dpkg -i "$runtime_deb" "$dev_deb" >/dev/null
+hash -r
+for p in "${programs[@]}"; do
+    [ "$(command -v "$p")" = "/usr/bin/$p" ] || fail "$p is not found as /usr/bin/$p"
+    [ "$(man -w "$p")" = "/usr/share/man/man1/$p.1.gz" ] || fail "man -w $p: $(man -w "$p" 2>&1)"
+done
+(cd "$scratch" && kelvorin -RssOut rss.dat /usr/share/doc/kelvorin/examples/*.dat) ||
+    fail "the installed kelvorin failed on the installed examples"
+dpkg -r kelvorin kelvorin-dev >/dev/null
+trap - EXIT
+for p in "${programs[@]}"; do
+    ! command -v "$p" >/dev/null || fail "$p is still there after dpkg -r"
+done
+[ ! -e /usr/include/kelvorin ] || fail "/usr/include/kelvorin is still there after dpkg -r"
+echo "dpkg -i: ${programs[*]} and man pages found from PATH, a run on the examples; dpkg -r: all gone"
