@@ -160,8 +160,7 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
     auto **files =
         static_cast<char **>(u_calloc_fn(static_cast<std::size_t>(argc) + 1, sizeof(char *)));
     if (files == nullptr) {
-        usage_error("%s", u_error_name(ERR_NO_MEM));
-        return info_command_t::usage_error;
+        return info_command_t::no_memory;
     }
     opts->files = files;
     bool options_end = false;
@@ -238,6 +237,11 @@ int info_main(int argc, char *const *argv) {
     case info_command_t::usage_error:
         print_usage(stderr);
         status = EXIT_USAGE;
+        break;
+    case info_command_t::no_memory:
+        std::fprintf(stderr, "%s: %s (%s)\n", INFO_NAME, u_error_name(ERR_NO_MEM),
+                     info_error_meaning(ERR_NO_MEM));
+        status = EXIT_FAILED;
         break;
     case info_command_t::run:
         status = report_files(opts);

@@ -27,10 +27,11 @@ struct info_options_t {
     int32_t file_count;
 };
 
-enum class info_command_t { run, help, version, usage_error };
+enum class info_command_t { run, help, version, usage_error, no_memory };
 
 // Parses argv[1..argc-1]. For usage_error it has written a one-line reason to
-// standard error; the caller shows the usage text. The caller releases
+// standard error; the caller shows the usage text. no_memory: the name table
+// could not be allocated (nothing written). The caller releases
 // opts->files with u_free_fn in every case.
 info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts);
 
