@@ -65,9 +65,8 @@ struct scratch_t {
 
 scratch_t g_scratch;
 
-// Writes the data file `name` into the scratch folder; yields its bytes.
-std::vector<uint8_t> data_file(const char *name, int16_t width, int16_t height, int16_t phase_res,
-                               window_t window, int32_t value, bool long_header) {
+std::vector<uint8_t> data_file(int16_t width, int16_t height, int16_t phase_res, window_t window,
+                               int32_t value, bool long_header) {
     df_hdr_t hdr{};
     hdr.TimeStamp = 1750000000;
     hdr.IntfScaleFactor = 0.5f;
@@ -85,7 +84,7 @@ std::vector<uint8_t> data_file(const char *name, int16_t width, int16_t height, 
     }
     const int_map_t phase{static_cast<uint32_t>(values.size()), window, values.data()};
     std::vector<uint8_t> bytes;
-    if (scratch_df_bytes(g_scratch.dir + "/" + name, nullptr, &hdr, nullptr, &phase, &bytes) != 0) {
+    if (scratch_df_bytes(nullptr, &hdr, nullptr, &phase, &bytes) != 0) {
         fail("cannot build a fixture");
     }
     return bytes;
@@ -101,13 +100,15 @@ void set_up() {
     std::filesystem::create_directory(g_scratch.dir);
     g_scratch.home = std::filesystem::current_path();
     auto &fx = g_scratch.fixtures;
-    fx["a.dat"] = data_file("a.dat", 16, 12, 1, {2, 1, 10, 8}, 3, false);
-    fx["b.dat"] = data_file("b.dat", 16, 12, 2, {0, 0, 16, 12}, 4, true);
-    fx["c.dat"] = data_file("c.dat", 20, 12, 1, {2, 1, 10, 8}, 3, false);
-    fx["e.dat"] = data_file("e.dat", 16, 12, 1, {2, 1, 4, 4}, INT_MAP_INVALID, false);
+    fx["a.dat"] = data_file(16, 12, 1, {2, 1, 10, 8}, 3, false);
+    fx["b.dat"] = data_file(16, 12, 2, {0, 0, 16, 12}, 4, true);
+    fx["c.dat"] = data_file(20, 12, 1, {2, 1, 10, 8}, 3, false);
+    fx["e.dat"] = data_file(16, 12, 1, {2, 1, 4, 4}, INT_MAP_INVALID, false);
     fx["t.dat"] = std::vector<uint8_t>(fx["a.dat"].begin(), fx["a.dat"].begin() + 900);
-    fx["o.dat"] = data_file("o.dat", 16, 12, 0, {0, 0, 3, 3}, 7, false);
-    scratch_write(g_scratch.dir + "/t.dat", fx["t.dat"]);
+    fx["o.dat"] = data_file(16, 12, 0, {0, 0, 3, 3}, 7, false);
+    for (const auto &[name, bytes] : fx) {
+        scratch_write(g_scratch.dir + "/" + name, bytes);
+    }
     std::filesystem::create_directory(g_scratch.dir + "/d");
     const std::string no_input = base + "/no_input";
     scratch_write(no_input, {});

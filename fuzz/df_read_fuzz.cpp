@@ -27,6 +27,9 @@ enum : uint8_t {
 // system for gigabytes; the reader then takes its out-of-memory path.
 constexpr std::size_t MAX_BLOCK = std::size_t{1} << 20;
 
+// Bytes filled at the head of each new block (AddressSanitizer's own fill).
+constexpr std::size_t FILL_BYTES = 4096;
+
 struct pieces_t {
     df_info_t info;
     df_hdr_t hdr;
@@ -45,12 +48,12 @@ int32_t read_pieces(std::FILE *f, uint8_t want, pieces_t *p) {
         (want & WANT_INTENS) ? &p->intens : nullptr, (want & WANT_PHASE) ? &p->phase : nullptr);
 }
 
-// The file the target reads from and writes to.
+// The file the target reads from.
 std::string g_file;
 
 // The bytes written for the pieces that were read.
 int32_t write_pieces(uint8_t want, const pieces_t &p, std::vector<uint8_t> *bytes) {
-    return scratch_df_bytes(g_file, (want & WANT_INFO) ? &p.info : nullptr,
+    return scratch_df_bytes((want & WANT_INFO) ? &p.info : nullptr,
                             (want & WANT_HDR) ? &p.hdr : nullptr,
                             (want & WANT_INTENS) ? &p.intens : nullptr,
                             (want & WANT_PHASE) ? &p.phase : nullptr, bytes);
@@ -123,8 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (g_file.empty()) {
         g_file = scratch_make_dir() + "/file.dat";
     }
-    fault_alloc_install();
-    fault_alloc_cap(MAX_BLOCK);
+    fault_alloc_install({.max_block = MAX_BLOCK, .fill = FILL_BYTES});
     const uint8_t want = data[0];
     const std::vector<uint8_t> file(data + 1, data + size);
 

@@ -13,11 +13,11 @@
 // contents when the program ends. Aborts when it cannot be made.
 std::string scratch_make_dir();
 
-// Writes `bytes` as the whole of `path`; aborts when it cannot.
+// Writes `bytes` as the whole of `path` (an existing file is written over in
+// place, which is cheaper than emptying it); aborts when it cannot.
 void scratch_write(const std::string &path, const std::vector<uint8_t> &bytes);
 
-// What df_write_stream writes for the given pieces, through the file `path`.
-// Yields df_write_stream's code.
-int32_t scratch_df_bytes(const std::string &path, const df_info_t *info, const df_hdr_t *hdr,
-                         const intens_map_t *intens, const int_map_t *phase,
-                         std::vector<uint8_t> *bytes);
+// What df_write_stream writes for the given pieces (through a file of its
+// own). Yields df_write_stream's code.
+int32_t scratch_df_bytes(const df_info_t *info, const df_hdr_t *hdr, const intens_map_t *intens,
+                         const int_map_t *phase, std::vector<uint8_t> *bytes);

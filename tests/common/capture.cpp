@@ -1,7 +1,10 @@
 // Each stream's descriptor is pointed at a file of its own in a private
 // temporary directory while capturing, then put back. The files are binary,
 // so the text comes back with the bytes the program wrote on every platform.
-// No test framework: the fuzz targets use it too.
+// They stay open and are written from their start each time, the length
+// taken from the offset reached: emptying a file costs far more than writing
+// it, which matters to the fuzz targets (they capture every input's run and
+// use this too, so it needs no test framework).
 #include "common/capture.h"
 
 #include "common/process.h"
@@ -28,33 +31,43 @@ struct captured_stream_t {
     bool is_err; // standard error, else standard output
     const char *file_name;
     int saved_fd = -1;         // the stream's descriptor before capturing
-    std::FILE *file = nullptr; // where the stream goes meanwhile
+    std::FILE *file = nullptr; // where the stream goes meanwhile (only its descriptor is used)
     std::FILE *stream() const { return is_err ? stderr : stdout; }
 };
 
 captured_stream_t g_out{false, "out"};
 captured_stream_t g_err{true, "err"};
+std::filesystem::path g_dir;
 
-const std::filesystem::path &capture_dir() {
-    static const std::filesystem::path dir = [] {
-        std::filesystem::path made = make_temp_dir();
-        static std::filesystem::path removed_at_exit = made;
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(removed_at_exit, ignored);
-        });
-        return made;
-    }();
-    return dir;
+[[noreturn]] void fail(const char *what) {
+    std::fprintf(stderr, "console capture: %s\n", what);
+    std::abort();
+}
+
+void remove_files() {
+    for (captured_stream_t *c : {&g_out, &g_err}) {
+        if (c->file != nullptr) {
+            std::fclose(c->file);
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(g_dir, ignored);
 }
 
 void begin(captured_stream_t &c) {
-    std::fflush(c.stream());
-    const std::filesystem::path path = capture_dir() / c.file_name;
-    c.file = std::fopen(path.string().c_str(), "w+b");
     if (c.file == nullptr) {
-        std::fprintf(stderr, "cannot capture the console in %s\n", path.string().c_str());
-        std::abort();
+        if (g_dir.empty()) {
+            g_dir = make_temp_dir();
+            std::atexit(remove_files);
+        }
+        c.file = std::fopen((g_dir / c.file_name).string().c_str(), "w+b");
+        if (c.file == nullptr) {
+            fail("cannot make its file");
+        }
+    }
+    std::fflush(c.stream());
+    if (lseek(fileno(c.file), 0, SEEK_SET) != 0) {
+        fail("cannot rewind its file");
     }
     c.saved_fd = dup(fileno(c.stream()));
     dup2(fileno(c.file), fileno(c.stream()));
@@ -62,17 +75,23 @@ void begin(captured_stream_t &c) {
 
 std::string end(captured_stream_t &c) {
     std::fflush(c.stream());
+    const auto length = lseek(fileno(c.stream()), 0, SEEK_CUR); // shared with the file's
     dup2(c.saved_fd, fileno(c.stream()));
     close(c.saved_fd);
     c.saved_fd = -1;
-    std::string text;
-    std::rewind(c.file);
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, c.file)) > 0;) {
-        text.append(buf, n);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    const int fd = fileno(c.file);
+    std::size_t got = 0;
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        fail("cannot rewind its file");
     }
-    std::fclose(c.file);
-    c.file = nullptr;
+    while (got < text.size()) {
+        const auto n = read(fd, text.data() + got, static_cast<unsigned>(text.size() - got));
+        if (n <= 0) {
+            fail("cannot read its file");
+        }
+        got += static_cast<std::size_t>(n);
+    }
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include "support/support.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -13,9 +14,7 @@ struct state_t {
     std::mutex lock;
     std::unordered_set<void *> blocks;
     fault_alloc_stats_t stats{};
-    int64_t fail_at = 0;
-    bool keep_failing = false;
-    std::size_t max_block = SIZE_MAX;
+    fault_alloc_plan_t plan;
 };
 
 // Never destroyed: hooks may still run while static objects are torn down.
@@ -28,11 +27,12 @@ state_t &state() {
 // the lock.
 bool refuse(state_t &s, std::size_t bytes) {
     const int64_t n = ++s.stats.allocations;
-    if (s.fail_at > 0 && (n == s.fail_at || (s.keep_failing && n > s.fail_at))) {
+    const fault_alloc_plan_t &p = s.plan;
+    if (p.fail_at > 0 && (n == p.fail_at || (p.keep_failing && n > p.fail_at))) {
         ++s.stats.refused;
         return true;
     }
-    if (bytes > s.max_block) {
+    if (bytes > p.max_block) {
         ++s.stats.oversized;
         return true;
     }
@@ -62,7 +62,7 @@ void *fault_malloc(std::size_t n) {
     }
     void *p = std::malloc(n == 0 ? 1 : n);
     if (p != nullptr) {
-        std::memset(p, 0xa5, n);
+        std::memset(p, 0xa5, std::min(n, s.plan.fill));
         remember(s, p);
     }
     return p;
@@ -112,26 +112,18 @@ void fault_free(void *block) {
 
 } // namespace
 
-void fault_alloc_install(int64_t fail_at, bool keep_failing) {
+void fault_alloc_install(const fault_alloc_plan_t &plan) {
     state_t &s = state();
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.blocks.clear();
         s.stats = fault_alloc_stats_t{};
-        s.fail_at = fail_at;
-        s.keep_failing = keep_failing;
-        s.max_block = SIZE_MAX;
+        s.plan = plan;
     }
     u_malloc_fn = fault_malloc;
     u_calloc_fn = fault_calloc;
     u_realloc_fn = fault_realloc;
     u_free_fn = fault_free;
-}
-
-void fault_alloc_cap(std::size_t max_block) {
-    state_t &s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.max_block = max_block;
 }
 
 void fault_alloc_uninstall() {
