@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Times the tool against `cat` reading the same files, per workload.
+# Times the tool, per workload, against two references on the same files:
+# the floor (bench_floor: every input read once through one reused buffer,
+# then a file as long as the run's output written) and `cat` of the inputs.
 #
 #   bench/run.sh              W1, W2 and W3 (about 1.2 GB of scratch inputs)
 #   bench/run.sh W1           one workload
@@ -11,8 +13,9 @@
 # machine disturbs the figures: each workload waits (up to BENCH_QUIET_WAIT
 # seconds, default 120) until the processors have been idle for a second,
 # and the idle share of that second is shown.
-# For each workload it prints the median of RUNS runs (default 5) of the tool
-# and of cat, their ratio, and the tool's peak resident memory.
+# For each workload it prints the median of RUNS runs (default 5) of the
+# tool, of the floor and of cat, the tool's ratio to each, and the tool's
+# peak resident memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-5}
@@ -27,9 +30,10 @@ done
 
 build=${BENCH_BUILD:-build/bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kelvorin bench_gen bench_measure >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kelvorin bench_gen bench_measure bench_floor >/dev/null
 tool=${KELVORIN_BIN:-$PWD/$build/tool/kelvorin}
 measure=$PWD/$build/bench/bench_measure
+floor=$PWD/$build/bench/bench_floor
 scratch=${BENCH_DIR:-$PWD/$build/scratch}
 
 # Percent of processor time idle over the next second (Linux /proc/stat).
@@ -53,7 +57,8 @@ wait_quiet() {
     echo "$idle"
 }
 
-printf '%-6s %8s %8s %7s %10s %6s\n' workload tool_s cat_s ratio peak_MiB idle%
+printf '%-6s %8s %8s %11s %8s %9s %10s %6s\n' \
+    workload tool_s floor_s tool/floor cat_s tool/cat peak_MiB idle%
 for w in "${workloads[@]}"; do
     dir=$scratch/$w
     if [ ! -f "$dir/.complete" ]; then
@@ -64,15 +69,19 @@ for w in "${workloads[@]}"; do
     files=("$dir"/in*.dat)
     out=$scratch/$w.out.dat
     if [ -f "$dir/list.txt" ]; then
-        args=(-Overwrite -RssOut "$out" "@$dir/list.txt")
+        inputs=("@$dir/list.txt")
     else
-        args=(-Overwrite -RssOut "$out" "${files[@]}")
+        inputs=("${files[@]}")
     fi
+    args=(-Overwrite -RssOut "$out" "${inputs[@]}")
     cat "${files[@]}" >/dev/null # warm the page cache
     "$tool" "${args[@]}" >/dev/null
+    out_bytes=$(wc -c <"$out")
     idle=$([ "$runs" -gt 1 ] && wait_quiet || echo "-")
     read -r tool_s peak_kib < <("$measure" "$runs" "$tool" "${args[@]}")
+    read -r floor_s _ < <("$measure" "$runs" "$floor" "$scratch/$w.floor.dat" "$out_bytes" "${inputs[@]}")
     read -r cat_s _ < <("$measure" "$runs" cat "${files[@]}")
-    awk -v w="$w" -v t="$tool_s" -v c="$cat_s" -v p="$peak_kib" -v i="$idle" \
-        'BEGIN { printf "%-6s %8.3f %8.3f %7.2f %10.1f %6s\n", w, t, c, (c > 0 ? t / c : 0), p / 1024, i }'
+    awk -v w="$w" -v t="$tool_s" -v f="$floor_s" -v c="$cat_s" -v p="$peak_kib" -v i="$idle" \
+        'BEGIN { printf "%-6s %8.3f %8.3f %11.2f %8.3f %9.2f %10.1f %6s\n", w, t, f, (f > 0 ? t / f : 0),
+                 c, (c > 0 ? t / c : 0), p / 1024, i }'
 done

@@ -7,14 +7,11 @@
 // either an error message, the usage text or the unanswered overwrite prompt.
 // No file may change unless it is the output the command line names, and
 // tool_reset must leave nothing behind (LeakSanitizer checks each input).
+#include "common/capture.h"
 #include "common/run_check.h"
 #include "datafile/datafile.h"
+#include "fuzz/scratch.h"
 #include "tool/tool.h"
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,10 +58,9 @@ uint8_t mark_free(uint8_t c) {
 
 struct scratch_t {
     std::string dir;
-    int home_fd = -1; // the directory to return to after each input
+    std::filesystem::path home; // the directory to return to after each input
     std::map<std::string, std::vector<uint8_t>> fixtures; // files every input starts with
     std::string usage;
-    std::FILE *no_input = nullptr; // standard input of the runs: always at its end
 };
 
 scratch_t g_scratch;
@@ -87,42 +83,22 @@ std::vector<uint8_t> data_file(int16_t width, int16_t height, int16_t phase_res,
         values[i] = -value; // negative counts count by their magnitude
     }
     const int_map_t phase{static_cast<uint32_t>(values.size()), window, values.data()};
-    char *buf = nullptr;
-    std::size_t len = 0;
-    std::FILE *f = open_memstream(&buf, &len);
-    if (f == nullptr || df_write_stream(f, nullptr, &hdr, nullptr, &phase) != 0) {
+    std::vector<uint8_t> bytes;
+    if (scratch_df_bytes(nullptr, &hdr, nullptr, &phase, &bytes) != 0) {
         fail("cannot build a fixture");
     }
-    std::fclose(f);
-    std::vector<uint8_t> bytes(buf, buf + len);
-    std::free(buf);
     return bytes;
-}
-
-void write_file(const std::string &name, const std::vector<uint8_t> &bytes) {
-    std::FILE *f = std::fopen(name.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
-        std::fclose(f) != 0) {
-        fail("cannot write " + name);
-    }
-}
-
-void remove_scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_scratch.dir, ignored);
 }
 
 // The scratch folder with its fixtures: two matching inputs, one with another
 // camera size, one without valid data, one cut short, an earlier output and a
-// directory.
+// directory. Standard input is an empty file, so that a prompt finds the
+// end of its input at once.
 void set_up() {
-    char templ[] = "/tmp/kelvorin_cmdline_XXXXXX";
-    if (mkdtemp(templ) == nullptr) {
-        fail("mkdtemp");
-    }
-    g_scratch.dir = templ;
-    std::atexit(remove_scratch);
-    g_scratch.home_fd = open(".", O_RDONLY | O_DIRECTORY);
+    const std::string base = scratch_make_dir();
+    g_scratch.dir = base + "/runs";
+    std::filesystem::create_directory(g_scratch.dir);
+    g_scratch.home = std::filesystem::current_path();
     auto &fx = g_scratch.fixtures;
     fx["a.dat"] = data_file(16, 12, 1, {2, 1, 10, 8}, 3, false);
     fx["b.dat"] = data_file(16, 12, 2, {0, 0, 16, 12}, 4, true);
@@ -131,20 +107,19 @@ void set_up() {
     fx["t.dat"] = std::vector<uint8_t>(fx["a.dat"].begin(), fx["a.dat"].begin() + 900);
     fx["o.dat"] = data_file(16, 12, 0, {0, 0, 3, 3}, 7, false);
     for (const auto &[name, bytes] : fx) {
-        write_file(g_scratch.dir + "/" + name, bytes);
+        scratch_write(g_scratch.dir + "/" + name, bytes);
     }
-    mkdir((g_scratch.dir + "/d").c_str(), 0700);
-    g_scratch.no_input = std::fopen("/dev/null", "r");
+    std::filesystem::create_directory(g_scratch.dir + "/d");
+    const std::string no_input = base + "/no_input";
+    scratch_write(no_input, {});
+    if (std::freopen(no_input.c_str(), "rb", stdin) == nullptr) {
+        fail("cannot point standard input at an empty file");
+    }
+    std::atexit([] { std::fclose(stdin); }); // before the folder goes: an open file stays
 
-    char *buf = nullptr;
-    std::size_t len = 0;
-    std::FILE *saved = stdout;
-    stdout = open_memstream(&buf, &len);
+    console_capture_begin();
     print_usage();
-    std::fclose(stdout);
-    stdout = saved;
-    g_scratch.usage.assign(buf, len);
-    std::free(buf);
+    g_scratch.usage = console_capture_end().out;
 }
 
 // Arguments of one input, each in a block of its own so that a read beyond
@@ -190,13 +165,9 @@ bool behind_mark(const char *name) {
 // Files in the scratch folder now, by name.
 std::vector<std::string> scratch_entries() {
     std::vector<std::string> names;
-    if (DIR *dir = opendir(".")) {
-        while (const dirent *e = readdir(dir)) {
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-                names.push_back(e->d_name);
-            }
-        }
-        closedir(dir);
+    std::error_code ignored;
+    for (const auto &e : std::filesystem::directory_iterator(".", ignored)) {
+        names.push_back(e.path().filename().string());
     }
     return names;
 }
@@ -298,12 +269,13 @@ void restore_scratch() {
             std::error_code ignored;
             std::filesystem::remove_all(name, ignored);
         } else if (read_file_bytes(name) != fixture->second) {
-            write_file(name, fixture->second);
+            scratch_write(name, fixture->second);
         }
     }
     for (const auto &[name, bytes] : g_scratch.fixtures) {
-        if (access(name.c_str(), F_OK) != 0) {
-            write_file(name, bytes);
+        std::error_code ignored;
+        if (!std::filesystem::exists(name, ignored)) {
+            scratch_write(name, bytes);
         }
     }
 }
@@ -314,51 +286,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (g_scratch.dir.empty()) {
         set_up();
     }
-    if (chdir(g_scratch.dir.c_str()) != 0) {
-        fail("chdir");
-    }
+    std::filesystem::current_path(g_scratch.dir);
     std::size_t used = 0;
     std::vector<char *> args = split_arguments(data, size, &used);
     std::vector<uint8_t> list(data + used, data + size);
     for (uint8_t &c : list) {
         c = mark_free(c);
     }
-    write_file(LIST_NAME, list);
+    scratch_write(LIST_NAME, list);
 
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>("kelvorin"));
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(nullptr);
 
-    // The program's three streams for this run only.
-    char *out_buf = nullptr;
-    char *err_buf = nullptr;
-    std::size_t out_len = 0;
-    std::size_t err_len = 0;
-    std::FILE *saved_in = stdin;
-    std::FILE *saved_out = stdout;
-    std::FILE *saved_err = stderr;
-    std::clearerr(g_scratch.no_input);
-    stdin = g_scratch.no_input;
-    stdout = open_memstream(&out_buf, &out_len);
-    stderr = open_memstream(&err_buf, &err_len);
+    std::clearerr(stdin);
+    console_capture_begin();
     const int status = tool_main(static_cast<int>(argv.size() - 1), argv.data());
-    std::fclose(stdout);
-    std::fclose(stderr);
-    stdin = saved_in;
-    stdout = saved_out;
-    stderr = saved_err;
+    const console_text_t text = console_capture_end();
 
-    check(status, std::string(out_buf, out_len), std::string(err_buf, err_len), list);
-    std::free(out_buf);
-    std::free(err_buf);
+    check(status, text.out, text.err, list);
     tool_reset();
     for (char *arg : args) {
         std::free(arg);
     }
     restore_scratch();
-    if (fchdir(g_scratch.home_fd) != 0) {
-        fail("fchdir");
-    }
+    std::filesystem::current_path(g_scratch.home);
     return 0;
 }

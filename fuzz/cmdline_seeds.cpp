@@ -46,6 +46,12 @@ const std::vector<seed_t> kSeeds = {
                   "a\0.\0d\0a\0t\0",
                   12)},
      ""},
+    // A list line behind a byte-order mark, refused by the entry.
+    {"wide_name_in_list",
+     {"-RssOut", "out.dat", "@list.txt"},
+     std::string("\xFF\xFE"
+                 "a\0.\0d\0a\0t\0\n",
+                 13)},
     {"percent_output", {"-RssOut", "%s%n%d.dat", "a.dat"}, ""},
     {"single", {"-RssOut"}, ""},
 };

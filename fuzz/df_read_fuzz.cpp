@@ -1,13 +1,17 @@
 // Fuzz target: arbitrary bytes as a data file. The first byte chooses which
 // pieces are asked for; the rest is the file. A successful read is written
 // back and read again, and the second read must equal the first; writing that
-// again must give the same bytes.
+// again must give the same bytes. Every block taken must come back.
+#include "common/fault_alloc.h"
 #include "datafile/datafile.h"
+#include "fuzz/scratch.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -23,9 +27,8 @@ enum : uint8_t {
 // system for gigabytes; the reader then takes its out-of-memory path.
 constexpr std::size_t MAX_BLOCK = std::size_t{1} << 20;
 
-void *capped_malloc(std::size_t n) {
-    return n > MAX_BLOCK ? nullptr : std::malloc(n);
-}
+// Bytes filled at the head of each new block (AddressSanitizer's own fill).
+constexpr std::size_t FILL_BYTES = 4096;
 
 struct pieces_t {
     df_info_t info;
@@ -45,17 +48,15 @@ int32_t read_pieces(std::FILE *f, uint8_t want, pieces_t *p) {
         (want & WANT_INTENS) ? &p->intens : nullptr, (want & WANT_PHASE) ? &p->phase : nullptr);
 }
 
-// Writes the pieces that were read into a memory buffer (malloc'd, caller frees).
-int32_t write_pieces(uint8_t want, const pieces_t &p, char **buf, std::size_t *len) {
-    std::FILE *f = open_memstream(buf, len);
-    if (f == nullptr) {
-        fail("open_memstream");
-    }
-    const int32_t rc = df_write_stream(
-        f, (want & WANT_INFO) ? &p.info : nullptr, (want & WANT_HDR) ? &p.hdr : nullptr,
-        (want & WANT_INTENS) ? &p.intens : nullptr, (want & WANT_PHASE) ? &p.phase : nullptr);
-    std::fclose(f);
-    return rc;
+// The file the target reads from.
+std::string g_file;
+
+// The bytes written for the pieces that were read.
+int32_t write_pieces(uint8_t want, const pieces_t &p, std::vector<uint8_t> *bytes) {
+    return scratch_df_bytes((want & WANT_INFO) ? &p.info : nullptr,
+                            (want & WANT_HDR) ? &p.hdr : nullptr,
+                            (want & WANT_INTENS) ? &p.intens : nullptr,
+                            (want & WANT_PHASE) ? &p.phase : nullptr, bytes);
 }
 
 bool same_intens(const intens_map_t &a, const intens_map_t &b) {
@@ -95,24 +96,25 @@ void prefill(uint8_t want, pieces_t *p) {
     }
 }
 
-// Reads `bytes` into a fresh set of pieces.
-int32_t read_bytes(const uint8_t *bytes, std::size_t size, uint8_t want, pieces_t *p) {
-    // A copy in its own allocation so that any read past the end is caught.
-    auto *copy = static_cast<uint8_t *>(std::malloc(size + 1));
-    if (size != 0) {
-        std::memcpy(copy, bytes, size);
-    }
-    std::FILE *f = fmemopen(copy, size == 0 ? 1 : size, "rb");
+// Reads `bytes` into a set of pieces.
+int32_t read_bytes(const std::vector<uint8_t> &bytes, uint8_t want, pieces_t *p) {
+    scratch_write(g_file, bytes);
+    std::FILE *f = std::fopen(g_file.c_str(), "rb");
     if (f == nullptr) {
-        fail("fmemopen");
-    }
-    if (size == 0) {
-        std::fgetc(f); // an empty stream: use up the one byte fmemopen needs
+        fail("cannot open the file just written");
     }
     const int32_t rc = read_pieces(f, want, p);
     std::fclose(f);
-    std::free(copy);
     return rc;
+}
+
+// Every block the input took must have come back.
+void finish() {
+    const fault_alloc_stats_t stats = fault_alloc_stats();
+    fault_alloc_uninstall();
+    if (stats.live != 0 || stats.foreign_frees != 0) {
+        fail("blocks not returned, or freed without being handed out");
+    }
 }
 
 } // namespace
@@ -121,32 +123,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (size == 0) {
         return 0;
     }
-    u_malloc_fn = capped_malloc;
+    if (g_file.empty()) {
+        g_file = scratch_make_dir() + "/file.dat";
+    }
+    fault_alloc_install({.max_block = MAX_BLOCK, .fill = FILL_BYTES});
     const uint8_t want = data[0];
-    ++data;
-    --size;
+    const std::vector<uint8_t> file(data + 1, data + size);
 
     pieces_t first{};
     if (want & PREFILLED_MAPS) {
         prefill(want, &first);
     }
-    if (read_bytes(data, size, want, &first) != 0) {
+    if (read_bytes(file, want, &first) != 0) {
         // A failed read leaves no map holding data.
         if (first.intens.matrix != nullptr || first.phase.matrix != nullptr) {
             fail("failed read left a map with data");
         }
+        finish();
         return 0;
     }
 
-    char *written = nullptr;
-    std::size_t written_len = 0;
-    const int32_t wrc = write_pieces(want, first, &written, &written_len);
+    std::vector<uint8_t> written;
+    const int32_t wrc = write_pieces(want, first, &written);
     if (first.intens.matrix == nullptr && first.phase.matrix == nullptr) {
-        if (wrc != ERR_INVALID_PARAM || written_len != 0) {
+        if (wrc != ERR_INVALID_PARAM || !written.empty()) {
             fail("write without data did not fail cleanly");
         }
-        std::free(written);
         release(&first);
+        finish();
         return 0;
     }
     if (wrc != 0) {
@@ -154,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
 
     pieces_t second{};
-    if (read_bytes(reinterpret_cast<uint8_t *>(written), written_len, want, &second) != 0) {
+    if (read_bytes(written, want, &second) != 0) {
         fail("reading back what was written failed");
     }
     if ((want & WANT_INFO) && std::memcmp(&first.info, &second.info, sizeof first.info) != 0) {
@@ -170,15 +174,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         fail("second read differs from the first: phase map");
     }
 
-    char *again = nullptr;
-    std::size_t again_len = 0;
-    if (write_pieces(want, second, &again, &again_len) != 0 || again_len != written_len ||
-        std::memcmp(again, written, written_len) != 0) {
+    std::vector<uint8_t> again;
+    if (write_pieces(want, second, &again) != 0 || again != written) {
         fail("writing the second read gave different bytes");
     }
-    std::free(again);
-    std::free(written);
     release(&first);
     release(&second);
+    finish();
     return 0;
 }

@@ -11,13 +11,12 @@
 // or fail with the program's message and an empty output; a refused
 // allocation must end it with ERR_NO_MEM. No input may change, and every
 // block the run takes must come back.
+#include "common/capture.h"
+#include "common/fault_alloc.h"
 #include "common/run_check.h"
-#include "support/support.h"
+#include "fuzz/scratch.h"
 #include "tool/tool.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,56 +35,15 @@ constexpr std::size_t MAX_BLOCK = std::size_t{4} << 20;
 // that reads in pieces: room for the largest camera frame that is run.
 constexpr std::size_t MAX_CHECK_BLOCK = std::size_t{64} << 20;
 
+// Bytes filled at the head of each new block (AddressSanitizer's own fill):
+// the run takes megabytes for its bands, and filling them all would slow the
+// fuzzer down threefold.
+constexpr std::size_t FILL_BYTES = 4096;
+
 // Camera frames beyond this many pixels are not run: a run walks the whole
 // frame, and the fuzzer learns more from many small runs than from a few
 // huge ones (the frame's size limits are ordinary 16-bit values).
 constexpr int64_t MAX_CAMERA_PIXELS = int64_t{1} << 16;
-
-// Allocator of the runs: capped, counting, refusing one chosen allocation.
-// Counters are atomic in case a run allocates on more than one thread.
-std::atomic<int64_t> g_calls{0};
-std::atomic<int64_t> g_live{0};
-std::atomic<int64_t> g_fail_at{0};
-std::atomic<bool> g_refused{false};
-std::atomic<std::size_t> g_cap{MAX_BLOCK};
-
-bool refuse(std::size_t n) {
-    const int64_t call = ++g_calls;
-    if (call == g_fail_at.load()) {
-        g_refused = true;
-        return true;
-    }
-    return n > g_cap.load();
-}
-
-void *run_malloc(std::size_t n) {
-    void *p = refuse(n) ? nullptr : std::malloc(n == 0 ? 1 : n);
-    g_live += p != nullptr;
-    return p;
-}
-
-void *run_calloc(std::size_t count, std::size_t size) {
-    const bool too_big = size != 0 && count > SIZE_MAX / size;
-    void *p = refuse(too_big ? SIZE_MAX : count * size)
-                  ? nullptr
-                  : std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
-    g_live += p != nullptr;
-    return p;
-}
-
-void *run_realloc(void *block, std::size_t n) {
-    if (refuse(n)) {
-        return nullptr;
-    }
-    void *p = std::realloc(block, n == 0 ? 1 : n);
-    g_live += p != nullptr && block == nullptr;
-    return p;
-}
-
-void run_free(void *block) {
-    g_live -= block != nullptr;
-    std::free(block);
-}
 
 [[noreturn]] void fail(const std::string &what) {
     std::fprintf(stderr, "run_fuzz: %s\n", what.c_str());
@@ -93,18 +51,6 @@ void run_free(void *block) {
 }
 
 std::string g_dir;
-
-void remove_scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_dir, ignored);
-}
-
-void write_file(const std::string &path, const uint8_t *bytes, std::size_t size) {
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes, 1, size, f) != size || std::fclose(f) != 0) {
-        fail("cannot write " + path);
-    }
-}
 
 // Camera frame a file's header claims (the same offset in every format).
 int64_t camera_pixels(const std::vector<uint8_t> &file) {
@@ -136,12 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         return 0;
     }
     if (g_dir.empty()) {
-        char templ[] = "/tmp/kelvorin_run_XXXXXX";
-        if (mkdtemp(templ) == nullptr) {
-            fail("mkdtemp");
-        }
-        g_dir = templ;
-        std::atexit(remove_scratch);
+        g_dir = scratch_make_dir();
     }
     const uint8_t flags = data[0];
     const int64_t fail_at = data[1] >= 1 && data[1] <= 12 ? data[1] : 0;
@@ -153,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
     const std::string path_a = g_dir + "/a.dat";
     const std::string path_b = g_dir + "/b.dat";
-    write_file(path_a, a.data(), a.size());
-    write_file(path_b, b.data(), b.size());
+    scratch_write(path_a, a);
+    scratch_write(path_b, b);
 
     run_record_t run;
     switch ((flags >> 3) & 3) {
@@ -179,9 +120,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     run.verbose = (flags & 1) != 0;
     if (flags & 0x20) {
         const char stale[] = "stale output";
-        write_file(run.out_name, reinterpret_cast<const uint8_t *>(stale), sizeof stale);
+        scratch_write(run.out_name, std::vector<uint8_t>(stale, stale + sizeof stale));
     } else {
-        unlink(run.out_name.c_str());
+        std::error_code ignored;
+        std::filesystem::remove(run.out_name, ignored);
     }
 
     tool_reset();
@@ -190,49 +132,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         g_inputs.names[g_inputs.count++] = strdup(name.c_str());
     }
 
-    u_malloc_fn = run_malloc;
-    u_calloc_fn = run_calloc;
-    u_realloc_fn = run_realloc;
-    u_free_fn = run_free;
-    g_calls = 0;
-    g_live = 0;
-    g_refused = false;
-    g_fail_at = fail_at;
-    g_cap = MAX_BLOCK;
-
-    char *out_buf = nullptr;
-    char *err_buf = nullptr;
-    std::size_t out_len = 0;
-    std::size_t err_len = 0;
-    std::FILE *saved_out = stdout;
-    std::FILE *saved_err = stderr;
-    stdout = open_memstream(&out_buf, &out_len);
-    stderr = open_memstream(&err_buf, &err_len);
+    console_capture_begin();
+    fault_alloc_install({.fail_at = fail_at, .max_block = MAX_BLOCK, .fill = FILL_BYTES});
     run.ok = rss_run();
-    std::fclose(stdout);
-    std::fclose(stderr);
-    stdout = saved_out;
-    stderr = saved_err;
-    g_fail_at = 0;
-    g_cap = MAX_CHECK_BLOCK;
-    run.out.assign(out_buf, out_len);
-    run.err.assign(err_buf, err_len);
-    std::free(out_buf);
-    std::free(err_buf);
+    const fault_alloc_stats_t stats = fault_alloc_stats();
+    fault_alloc_uninstall();
+    const console_text_t text = console_capture_end();
+    run.out = text.out;
+    run.err = text.err;
     tool_reset();
 
-    if (g_live != 0) {
-        fail(std::to_string(g_live.load()) + " blocks not returned by the run");
+    if (stats.live != 0 || stats.foreign_frees != 0) {
+        fail(std::to_string(stats.live) + " blocks not returned by the run, " +
+             std::to_string(stats.foreign_frees) + " freed without being handed out");
     }
-    if (g_refused) {
+    // The checks read each input whole, under a cap of their own.
+    fault_alloc_install({.max_block = MAX_CHECK_BLOCK, .fill = FILL_BYTES});
+    std::string problem;
+    if (stats.refused != 0) {
         if (run.ok || !is_no_mem_message(run)) {
             fail("a refused allocation did not end the run with ERR_NO_MEM: " + run.err);
         }
-        if (std::string problem = check_run(run, {.confirm_cause = false, .writer_may_fail = true});
-            !problem.empty()) {
-            fail(problem);
-        }
-    } else if (std::string problem = check_run(run); !problem.empty()) {
+        problem = check_run(run, {.confirm_cause = false, .writer_may_fail = true});
+    } else {
+        problem = check_run(run);
+    }
+    fault_alloc_uninstall();
+    if (!problem.empty()) {
         fail(problem);
     }
     return 0;

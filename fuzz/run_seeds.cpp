@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,8 @@ const std::vector<seed_t> kSeeds = {
     {"truncated_second", 0x08, 0, {}, {.cut = 17}},
     {"near_limit", 0x00, 0, {.value = 67108863}, {}},
     {"refused", 0x08, 3, {}, {.long_header = true}},
+    // A NaN factor makes every pixel of its input invalid.
+    {"nan_obliquity", 0x08, 0, {}, {.obliquity = std::numeric_limits<float>::quiet_NaN()}},
     // A camera frame of several bands with small windows near its far corner.
     {"large_frame",
      0x08,

@@ -2,6 +2,7 @@
 
 #include "support/support.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -13,8 +14,7 @@ struct state_t {
     std::mutex lock;
     std::unordered_set<void *> blocks;
     fault_alloc_stats_t stats{};
-    int64_t fail_at = 0;
-    bool keep_failing = false;
+    fault_alloc_plan_t plan;
 };
 
 // Never destroyed: hooks may still run while static objects are torn down.
@@ -23,14 +23,20 @@ state_t &state() {
     return *s;
 }
 
-// Counts the call; true when it is to be refused. Caller holds the lock.
-bool refuse(state_t &s) {
+// Counts the call for `bytes`; true when it is to be refused. Caller holds
+// the lock.
+bool refuse(state_t &s, std::size_t bytes) {
     const int64_t n = ++s.stats.allocations;
-    const bool no = s.fail_at > 0 && (n == s.fail_at || (s.keep_failing && n > s.fail_at));
-    if (no) {
+    const fault_alloc_plan_t &p = s.plan;
+    if (p.fail_at > 0 && (n == p.fail_at || (p.keep_failing && n > p.fail_at))) {
         ++s.stats.refused;
+        return true;
     }
-    return no;
+    if (bytes > p.max_block) {
+        ++s.stats.oversized;
+        return true;
+    }
+    return false;
 }
 
 void remember(state_t &s, void *p) {
@@ -51,12 +57,12 @@ bool forget(state_t &s, void *p) {
 void *fault_malloc(std::size_t n) {
     state_t &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
-    if (refuse(s)) {
+    if (refuse(s, n)) {
         return nullptr;
     }
     void *p = std::malloc(n == 0 ? 1 : n);
     if (p != nullptr) {
-        std::memset(p, 0xa5, n);
+        std::memset(p, 0xa5, std::min(n, s.plan.fill));
         remember(s, p);
     }
     return p;
@@ -65,7 +71,8 @@ void *fault_malloc(std::size_t n) {
 void *fault_calloc(std::size_t count, std::size_t size) {
     state_t &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
-    if (refuse(s)) {
+    const bool overflow = size != 0 && count > SIZE_MAX / size;
+    if (refuse(s, overflow ? SIZE_MAX : count * size)) {
         return nullptr;
     }
     void *p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
@@ -78,7 +85,7 @@ void *fault_calloc(std::size_t count, std::size_t size) {
 void *fault_realloc(void *block, std::size_t n) {
     state_t &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
-    if (refuse(s)) {
+    if (refuse(s, n)) {
         return nullptr; // the old block stays valid and live
     }
     const bool known = block == nullptr || forget(s, block);
@@ -105,14 +112,13 @@ void fault_free(void *block) {
 
 } // namespace
 
-void fault_alloc_install(int64_t fail_at, bool keep_failing) {
+void fault_alloc_install(const fault_alloc_plan_t &plan) {
     state_t &s = state();
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.blocks.clear();
         s.stats = fault_alloc_stats_t{};
-        s.fail_at = fail_at;
-        s.keep_failing = keep_failing;
+        s.plan = plan;
     }
     u_malloc_fn = fault_malloc;
     u_calloc_fn = fault_calloc;

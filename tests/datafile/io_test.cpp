@@ -1,6 +1,6 @@
 // Reading and writing data files: every failure code, what survives it, and
 // the blocks moving intact between maps and files.
-#include "common/alloc_hooks.h"
+#include "common/fault_alloc.h"
 #include "df_bytes.h"
 
 #include <gtest/gtest.h>
@@ -101,7 +101,7 @@ TEST(DfRead, FailuresReleaseMapsAndKeepWhatWasCopied) {
         SCOPED_TRACE(c.what);
         bytes_t b = standard_file();
         c.mutate(b);
-        tracking_scope tracking;
+        fault_alloc_scope tracking;
         intens_map_t intens;
         int_map_t phase;
         preallocate(&intens, &phase);
@@ -111,7 +111,7 @@ TEST(DfRead, FailuresReleaseMapsAndKeepWhatWasCopied) {
         std::memset(&hdr, 0x5A, sizeof hdr);
 
         EXPECT_EQ(read_from(b, &info, &hdr, &intens, &phase), c.rc);
-        EXPECT_EQ(g_tracking.live, 0);
+        EXPECT_EQ(fault_alloc_stats().live, 0);
         EXPECT_EQ(intens.matrix, nullptr);
         EXPECT_EQ(intens.size | intens.window.width | intens.window.height | intens.n_buckets, 0);
         EXPECT_EQ(phase.matrix, nullptr);
@@ -151,7 +151,7 @@ TEST(DfRead, UnwantedBlocksAreSkippedUnexamined) {
 TEST(DfRead, AbsentPhaseBlockLeavesTheMapEmpty) {
     bytes_t b = standard_file();
     put32(b, 72, 0);
-    tracking_scope tracking;
+    fault_alloc_scope tracking;
     intens_map_t intens;
     int_map_t phase;
     preallocate(&intens, &phase);
@@ -159,7 +159,7 @@ TEST(DfRead, AbsentPhaseBlockLeavesTheMapEmpty) {
     EXPECT_EQ(phase.matrix, nullptr);
     EXPECT_EQ(phase.size | phase.window.x | phase.window.width, 0);
     intens_map_free(&intens);
-    EXPECT_EQ(g_tracking.live, 0); // the matrices passed in were released, not lost
+    EXPECT_EQ(fault_alloc_stats().live, 0); // the matrices passed in were released, not lost
 }
 
 TEST(DfRead, ShortIntensityBlockOfOddLength) {
@@ -179,7 +179,7 @@ TEST(DfRead, ShortIntensityBlockOfOddLength) {
     for (int i = 0; i < 6; ++i) {
         append32(b, static_cast<uint32_t>(phase_value(i)));
     }
-    tracking_scope tracking; // fills new blocks with 0xa5
+    fault_alloc_scope tracking; // fills new blocks with 0xa5
     intens_map_t intens{};
     int_map_t phase{};
     ASSERT_EQ(read_from(b, nullptr, nullptr, &intens, &phase), 0);
@@ -196,20 +196,20 @@ TEST(DfRead, ShortIntensityBlockOfOddLength) {
 }
 
 TEST(DfRead, MissingFile) {
-    tracking_scope tracking;
+    fault_alloc_scope tracking;
     intens_map_t intens;
     int_map_t phase;
     preallocate(&intens, &phase);
     EXPECT_EQ(df_read("df_io_test_no_such_file.dat", nullptr, nullptr, &intens, &phase),
               ERR_CANT_OPEN_FILE);
-    EXPECT_EQ(g_tracking.live, 0);
+    EXPECT_EQ(fault_alloc_stats().live, 0);
     EXPECT_EQ(df_read(nullptr, nullptr, nullptr, nullptr, nullptr), ERR_CANT_OPEN_FILE);
 }
 
 TEST(DfRead, OutOfMemoryAtEveryAllocation) {
     const bytes_t b = standard_file();
     for (int64_t k = 1;; ++k) {
-        tracking_scope tracking(k);
+        fault_alloc_scope tracking(k);
         intens_map_t intens{};
         int_map_t phase{};
         const int32_t rc = read_from(b, nullptr, nullptr, &intens, &phase);
@@ -217,11 +217,11 @@ TEST(DfRead, OutOfMemoryAtEveryAllocation) {
             EXPECT_GT(k, 2);
             intens_map_free(&intens);
             int_map_free(&phase);
-            EXPECT_EQ(g_tracking.live, 0);
+            EXPECT_EQ(fault_alloc_stats().live, 0);
             break;
         }
         EXPECT_EQ(rc, ERR_NO_MEM) << k;
-        EXPECT_EQ(g_tracking.live, 0) << k;
+        EXPECT_EQ(fault_alloc_stats().live, 0) << k;
         EXPECT_EQ(phase.matrix, nullptr);
     }
 }
@@ -365,9 +365,9 @@ TEST(DfWrite, OutOfMemoryAtEveryAllocation) {
         std::FILE *f = std::tmpfile();
         int32_t rc;
         {
-            tracking_scope tracking(k);
+            fault_alloc_scope tracking(k);
             rc = df_write_stream(f, nullptr, nullptr, &m.intens, &m.phase);
-            EXPECT_EQ(g_tracking.live, 0) << k;
+            EXPECT_EQ(fault_alloc_stats().live, 0) << k;
         }
         std::fclose(f);
         if (rc == 0) {

@@ -2,7 +2,7 @@
 #include "maps/maps.h"
 #include "support/support.h"
 
-#include "common/alloc_hooks.h"
+#include "common/fault_alloc.h"
 #include "map_builders.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ TEST(MapLifeCycle, InitGivesTheEmptyMap) {
 }
 
 TEST(MapLifeCycle, AllocAndFree) {
-    tracking_scope tracking;
+    fault_alloc_scope tracking;
     int_map_t im{0, {3, 4, 5, 6}, nullptr};
     dbl_map_t dm{0, {3, 4, 5, 6}, nullptr};
     intens_map_t nm{0, {3, 4, 5, 6}, 3, 77, nullptr};
@@ -62,7 +62,7 @@ TEST(MapLifeCycle, AllocAndFree) {
     EXPECT_EQ(im.size, 30u);
     EXPECT_EQ(dm.size, 30u);
     EXPECT_EQ(nm.size, 90u);
-    EXPECT_EQ(g_tracking.live, 3);
+    EXPECT_EQ(fault_alloc_stats().live, 3);
     std::fill_n(im.matrix, im.size, 1); // the whole capacity is writable
     std::fill_n(dm.matrix, dm.size, 1.0);
     std::fill_n(nm.matrix, nm.size, uint16_t{1});
@@ -71,7 +71,7 @@ TEST(MapLifeCycle, AllocAndFree) {
         int_map_free(&im);
         dbl_map_free(&dm);
         intens_map_free(&nm);
-        EXPECT_EQ(g_tracking.live, 0);
+        EXPECT_EQ(fault_alloc_stats().live, 0);
         EXPECT_TRUE((im.matrix == nullptr && im.size == 0 && im.window == window_t{3, 4, 0, 0}));
         EXPECT_TRUE((dm.matrix == nullptr && dm.size == 0 && dm.window == window_t{3, 4, 0, 0}));
         EXPECT_TRUE((nm.matrix == nullptr && nm.size == 0 && nm.window == window_t{3, 4, 0, 0}));
@@ -80,7 +80,7 @@ TEST(MapLifeCycle, AllocAndFree) {
 }
 
 TEST(MapLifeCycle, AllocRejectsEmptyWindowsWithoutAllocating) {
-    tracking_scope tracking;
+    fault_alloc_scope tracking;
     for (window_t w : {window_t{1, 2, 0, 5}, window_t{1, 2, 5, 0}, window_t{1, 2, 0, 0}}) {
         int_map_t im{0, w, nullptr};
         dbl_map_t dm{0, w, nullptr};
@@ -98,21 +98,21 @@ TEST(MapLifeCycle, AllocRejectsEmptyWindowsWithoutAllocating) {
         EXPECT_EQ(intens_map_alloc(&nm), ERR_PARAM_OUT_OF_RANGE) << buckets;
         EXPECT_EQ(nm.matrix, nullptr);
     }
-    EXPECT_EQ(g_tracking.allocations, 0);
+    EXPECT_EQ(fault_alloc_stats().allocations, 0);
 }
 
 TEST(MapLifeCycle, RefusedAllocationLeavesAnEmptyRecord) {
-    tracking_scope tracking(1);
+    fault_alloc_scope tracking(1);
     int_map_t im{0, {3, 4, 5, 6}, nullptr};
     EXPECT_EQ(int_map_alloc(&im), ERR_NO_MEM);
     EXPECT_TRUE((im.size == 0 && im.matrix == nullptr && im.window == window_t{3, 4, 5, 6}));
 
-    tracking_install(1);
+    fault_alloc_install(1);
     dbl_map_t dm{0, {3, 4, 5, 6}, nullptr};
     EXPECT_EQ(dbl_map_alloc(&dm), ERR_NO_MEM);
     EXPECT_TRUE((dm.size == 0 && dm.matrix == nullptr && dm.window == window_t{3, 4, 5, 6}));
 
-    tracking_install(1);
+    fault_alloc_install(1);
     intens_map_t nm{0, {3, 4, 5, 6}, 3, 77, nullptr};
     EXPECT_EQ(intens_map_alloc(&nm), ERR_NO_MEM);
     EXPECT_TRUE((nm.size == 0 && nm.matrix == nullptr && nm.window == window_t{3, 4, 0, 0}));
@@ -166,42 +166,42 @@ TEST(MapLifeCycle, Resize) {
                  {"same count", true, {1, 1, 20, 5}, false, 100, false},
                  {"first allocation", false, {2, 3, 3, 3}, true, 9, true}};
     for (const auto &c : cases) {
-        tracking_scope tracking;
+        fault_alloc_scope tracking;
         int_map_t m{0, w100, nullptr};
         if (c.start_allocated) {
             ASSERT_EQ(int_map_alloc(&m), 0);
         } else {
             m.size = 50; // a stale size without a matrix counts as none
         }
-        const int64_t before = g_tracking.allocations;
+        const int64_t before = fault_alloc_stats().allocations;
         const int32_t *old = m.matrix;
         ASSERT_EQ(int_map_resize(&m, &c.to, c.keep_larger), 0) << c.what;
         EXPECT_EQ(m.size, c.size) << c.what;
         EXPECT_TRUE(m.window == c.to) << c.what;
-        EXPECT_EQ(g_tracking.allocations - before, c.replaced ? 1 : 0) << c.what;
+        EXPECT_EQ(fault_alloc_stats().allocations - before, c.replaced ? 1 : 0) << c.what;
         if (!c.replaced) {
             EXPECT_EQ(m.matrix, old) << c.what;
         }
-        EXPECT_EQ(g_tracking.live, 1) << c.what;
+        EXPECT_EQ(fault_alloc_stats().live, 1) << c.what;
         std::fill_n(m.matrix, m.size, 0);
         int_map_free(&m);
     }
 }
 
 TEST(MapLifeCycle, ResizeToEmptyOrRefusedKeepsTheOldWindow) {
-    tracking_scope tracking(2);
+    fault_alloc_scope tracking(2);
     int_map_t m{0, {4, 5, 10, 10}, nullptr};
     ASSERT_EQ(int_map_alloc(&m), 0);
     const window_t empty{0, 0, 0, 7};
     EXPECT_EQ(int_map_resize(&m, &empty, true), 0);
     EXPECT_TRUE((m.size == 0 && m.matrix == nullptr && m.window == window_t{4, 5, 10, 10}));
-    EXPECT_EQ(g_tracking.live, 0);
+    EXPECT_EQ(fault_alloc_stats().live, 0);
 
     const window_t bigger{0, 0, 20, 20};
     m.window = {4, 5, 10, 10};
     EXPECT_EQ(int_map_resize(&m, &bigger, false), ERR_NO_MEM); // allocation 2 is refused
     EXPECT_TRUE((m.size == 0 && m.matrix == nullptr && m.window == window_t{4, 5, 10, 10}));
-    EXPECT_EQ(g_tracking.live, 0);
+    EXPECT_EQ(fault_alloc_stats().live, 0);
 }
 
 TEST(MapAddressing, FillPixelAndRowTables) {

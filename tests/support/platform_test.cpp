@@ -1,7 +1,7 @@
 // The platform layer: paths behind a byte-order mark, the regular-file test,
 // file identity and calendar time. The same expectations hold on every
 // platform; each test runs in a fresh temporary folder.
-#include "common/alloc_hooks.h"
+#include "common/fault_alloc.h"
 #include "common/process.h"
 #include "support/support.h"
 
@@ -117,26 +117,26 @@ TEST_F(Platform, WidePathsFailCleanlyWithoutMemory) {
     write("a.dat", "a");
     const std::string path = wide_path(wide(u"a.dat"));
     {
-        tracking_scope refuse_first(1);
+        fault_alloc_scope refuse_first(1);
         EXPECT_EQ(u_fopen_path(path.c_str(), "rb"), nullptr);
     }
     {
-        tracking_scope refuse_first(1);
+        fault_alloc_scope refuse_first(1);
         EXPECT_FALSE(u_is_regular_file(path.c_str()));
     }
     {
-        tracking_scope refuse_first(1);
+        fault_alloc_scope refuse_first(1);
         u_file_id_t id{};
         EXPECT_FALSE(u_file_identity(path.c_str(), &id));
-        EXPECT_EQ(g_tracking.allocations, 1);
+        EXPECT_EQ(fault_alloc_stats().allocations, 1);
     }
     // With memory, the same path works and gives its block back.
-    tracking_scope enough;
+    fault_alloc_scope enough;
     std::FILE *f = u_fopen_path(path.c_str(), "rb");
     ASSERT_NE(f, nullptr);
     std::fclose(f);
     EXPECT_TRUE(u_is_regular_file(path.c_str()));
-    EXPECT_EQ(g_tracking.live, 0);
+    EXPECT_EQ(fault_alloc_stats().live, 0);
 }
 
 // The tests run with TZ=UTC.

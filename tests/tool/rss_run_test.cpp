@@ -1,7 +1,7 @@
 // The RSS run in process: every map goes back to the allocator on every path,
 // and a refused allocation anywhere ends the run with ERR_NO_MEM.
-#include "common/alloc_hooks.h"
 #include "common/df_builder.h"
+#include "common/fault_alloc.h"
 #include "common/process.h"
 #include "tool/tool.h"
 
@@ -37,7 +37,7 @@ class RssRun : public ::testing::Test {
         ASSERT_EQ(write_test_file(path(name), hdr, phase), 0);
     }
 
-    // Runs with the given inputs under the tracking allocator; yields the
+    // Runs with the given inputs under the fault allocator; yields the
     // run's result and its standard error.
     bool run(const std::vector<std::string> &inputs, int64_t fail_at = 0,
              std::string *err = nullptr) {
@@ -46,15 +46,15 @@ class RssRun : public ::testing::Test {
         for (const std::string &name : inputs) {
             g_inputs.names[g_inputs.count++] = strdup(path(name).c_str());
         }
-        tracking_scope tracking(fail_at);
+        fault_alloc_scope tracking(fail_at);
         ::testing::internal::CaptureStderr();
         const bool ok = rss_run();
         const std::string text = ::testing::internal::GetCapturedStderr();
         if (err != nullptr) {
             *err = text;
         }
-        allocations_ = g_tracking.allocations;
-        EXPECT_EQ(g_tracking.live, 0) << "blocks left after the run";
+        allocations_ = fault_alloc_stats().allocations;
+        EXPECT_EQ(fault_alloc_stats().live, 0) << "blocks left after the run";
         return ok;
     }
 
