@@ -14,13 +14,20 @@ for tool in cmake c++; do
         exit 1
     fi
 done
-for header in /usr/include/stb/stb_image_write.h /usr/include/zlib.h; do
-    if [ ! -f "$header" ]; then
-        echo "demo.sh: $header is needed to build kelvorin-info (Debian packages libstb-dev and" \
-            "zlib1g-dev; scripts/test.sh, run as root, installs them)" >&2
+# kelvorin-info's PNG encoder and compressor: installed when missing (as root).
+missing=()
+[ -f /usr/include/stb/stb_image_write.h ] || missing+=(libstb-dev)
+[ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "demo.sh: kelvorin-info needs the Debian packages ${missing[*]}; install them" \
+            "(or run this as root, which installs them)" >&2
         exit 1
     fi
-done
+    echo "== installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
 
 echo "== building $build/tool/kelvorin and $build/info/kelvorin-info"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/null
