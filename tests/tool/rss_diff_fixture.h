@@ -1,0 +1,162 @@
+// The streaming RSS run against the step-by-step run: the fixture that
+// writes a case's inputs, runs both runs on them and compares what they give.
+#pragma once
+
+#include "common/df_builder.h"
+#include "common/fault_alloc.h"
+#include "common/process.h"
+#include "common/rss_reference.h"
+#include "tool/rss_fold.h"
+#include "tool/tool.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace rss_diff {
+
+inline constexpr int32_t INVALID = 0x7FFFFFF8;
+inline constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+inline constexpr float INF = std::numeric_limits<float>::infinity();
+
+// Ways to spoil an input file after it is written.
+enum class damage_t {
+    none,
+    missing,    // no such file
+    cut,        // the file ends early, anywhere
+    bad_magic,  // not a data file
+    wide,       // phase width 40000 (negative as signed)
+    zero_width, // phase block announced with a width of 0
+};
+
+struct input_spec_t {
+    df_hdr_t hdr;
+    bool has_phase = true;
+    test_phase_t phase;
+    bool intensity = false;
+    damage_t damage = damage_t::none;
+    double cut_at = 0; // fraction of the file kept by damage_t::cut
+};
+
+struct case_t {
+    std::vector<input_spec_t> inputs;
+    int32_t phase_setting = -1;
+    bool verbose = true;
+    std::size_t old_output = 0; // bytes of an output file that exists before the run
+    std::string out_name = "out.dat";
+};
+
+struct outcome_t {
+    bool ok;
+    std::string out;
+    std::string err;
+    std::vector<uint8_t> file;
+};
+
+class RssDiff : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tool_reset();
+        dir_ = make_temp_dir();
+        saved_tuning_ = g_rss_tuning;
+    }
+
+    void TearDown() override {
+        g_rss_tuning = saved_tuning_;
+        fold_use_portable(false);
+        tool_reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+
+    // Writes the inputs; yields their names.
+    std::vector<std::string> materialize(const case_t &c) {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < c.inputs.size(); ++i) {
+            const input_spec_t &in = c.inputs[i];
+            const std::string name = path("in" + std::to_string(i) + ".dat");
+            names.push_back(name);
+            std::filesystem::remove(name);
+            if (in.damage == damage_t::missing) {
+                continue;
+            }
+            EXPECT_EQ(
+                write_test_file(name, in.hdr, in.has_phase ? &in.phase : nullptr, in.intensity), 0);
+            std::vector<uint8_t> bytes = file_bytes(name);
+            switch (in.damage) {
+            case damage_t::cut:
+                bytes.resize(static_cast<std::size_t>(in.cut_at * bytes.size()));
+                break;
+            case damage_t::bad_magic:
+                bytes[3] ^= 0x40;
+                break;
+            case damage_t::wide:
+                bytes[68] = 0x9C;
+                bytes[69] = 0x40;
+                break;
+            case damage_t::zero_width:
+                bytes[68] = bytes[69] = 0;
+                break;
+            default:
+                break;
+            }
+            std::ofstream(name, std::ios::binary | std::ios::trunc)
+                .write(reinterpret_cast<const char *>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
+        }
+        return names;
+    }
+
+    outcome_t run_with(bool (*run)(), const case_t &c, const std::vector<std::string> &names) {
+        tool_reset();
+        const std::string out = path(c.out_name);
+        std::filesystem::remove(out);
+        if (c.old_output > 0) {
+            std::ofstream(out, std::ios::binary) << std::string(c.old_output, 'x');
+        }
+        g_settings.out_name = out.c_str();
+        g_settings.phase_res = c.phase_setting;
+        g_settings.verbose = c.verbose;
+        for (const std::string &name : names) {
+            g_inputs.names[g_inputs.count++] = strdup(name.c_str());
+        }
+        outcome_t o;
+        {
+            fault_alloc_scope tracking;
+            ::testing::internal::CaptureStdout();
+            ::testing::internal::CaptureStderr();
+            o.ok = run();
+            o.err = ::testing::internal::GetCapturedStderr();
+            o.out = ::testing::internal::GetCapturedStdout();
+            EXPECT_EQ(fault_alloc_stats().live, 0) << "blocks left after the run";
+        }
+        o.file = file_bytes(out);
+        tool_reset();
+        return o;
+    }
+
+    // Both runs on the case; true when they agree in everything.
+    bool agree(const case_t &c) {
+        const std::vector<std::string> names = materialize(c);
+        const outcome_t expected = run_with(rss_reference_run, c, names);
+        const outcome_t got = run_with(rss_run, c, names);
+        EXPECT_EQ(got.ok, expected.ok);
+        EXPECT_EQ(got.err, expected.err);
+        EXPECT_EQ(got.out, expected.out);
+        EXPECT_TRUE(got.file == expected.file) << "output files differ";
+        return got.ok == expected.ok && got.err == expected.err && got.out == expected.out &&
+               got.file == expected.file;
+    }
+
+    std::filesystem::path dir_;
+    rss_tuning_t saved_tuning_{};
+};
+
+} // namespace rss_diff
