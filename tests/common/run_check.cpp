@@ -1,4 +1,8 @@
+// Checks of a finished RSS run against its inputs: the shared helpers, the
+// result the inputs call for, and the checks of a successful run.
 #include "common/run_check.h"
+
+#include "common/run_check_detail.h"
 
 #include "datafile/datafile.h"
 #include "tool/rss_units.h"
@@ -10,47 +14,7 @@
 #include <iterator>
 #include <memory>
 
-namespace {
-
-constexpr const char *PREFIX = "Kelvorin\nERROR: ";
-
-// Largest RSS value the result keeps; within ROUNDING_BAND of the cut-off
-// either outcome is accepted.
-constexpr double RESULT_LIMIT = 67108863.0;
-constexpr double ROUNDING_BAND = 2.0;
-
-// Codes a failed read may end with.
-constexpr const char *READ_CODES[] = {
-    "ERR_CANT_OPEN_FILE",        "ERR_PREMATURE_EOF",      "ERR_NOT_A_DATA_FILE",
-    "ERR_DATASET_DIM_TOO_LARGE", "ERR_PARAM_OUT_OF_RANGE", "ERR_NO_MEM",
-    "ERR_CORRUPT_DATA_FILE",
-};
-
-// Codes a run names without a message of its own: map allocation, placing an
-// input outside the camera frame, overflow of the arithmetic, the writer.
-constexpr const char *RUN_CODES[] = {
-    "ERR_NO_MEM",           "ERR_IMPROPER_WINDOW", "ERR_FP_OVERFLOW",
-    "ERR_CANT_CREATE_FILE", "ERR_CANT_WRITE_FILE",
-};
-
-template <std::size_t N> bool one_of(const std::string &text, const char *const (&set)[N]) {
-    return std::find(std::begin(set), std::end(set), text) != std::end(set);
-}
-
-bool starts_with(const std::string &text, std::size_t at, const std::string &part) {
-    return text.compare(at, part.size(), part) == 0;
-}
-
-// A data file as the reader delivers it; the map is released with the record.
-struct loaded_t {
-    int32_t code = 0;
-    df_hdr_t hdr{};
-    int_map_t map{};
-    loaded_t() = default;
-    loaded_t(const loaded_t &) = delete;
-    loaded_t &operator=(const loaded_t &) = delete;
-    ~loaded_t() { int_map_free(&map); }
-};
+namespace run_check_detail {
 
 std::unique_ptr<loaded_t> load(const std::string &name) {
     auto file = std::make_unique<loaded_t>();
@@ -83,25 +47,11 @@ bool any_valid(const int_map_t &map) {
 }
 
 // printf into a string; the arguments are all passed as long.
-std::string text(const char *format, long a = 0, long b = 0, long c = 0, long d = 0) {
+std::string text(const char *format, long a, long b, long c, long d) {
     char buf[256];
     std::snprintf(buf, sizeof buf, format, a, b, c, d);
     return buf;
 }
-
-// ---------------------------------------------------------------------------
-// The result the inputs call for, worked out independently of the run: each
-// camera pixel valid in every input holds the root of the sum of the squares
-// of its values in output units.
-
-enum expect_t : uint8_t { EXPECT_INVALID, EXPECT_VALID, EXPECT_EITHER };
-
-struct expected_t {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<expect_t> kind;
-    std::vector<double> rss;
-};
 
 expected_t expected_result(const std::vector<const loaded_t *> &in, int32_t phase_setting) {
     const df_hdr_t &first = in[0]->hdr;
@@ -147,18 +97,6 @@ expected_t expected_result(const std::vector<const loaded_t *> &in, int32_t phas
     return e;
 }
 
-// ---------------------------------------------------------------------------
-
-std::string check_inputs_unchanged(const run_record_t &run) {
-    for (std::size_t i = 0; i < run.inputs.size() && i < run.before.size(); ++i) {
-        if (read_file_bytes(run.inputs[i]) != run.before[i]) {
-            return "input \"" + run.inputs[i] + "\" changed";
-        }
-    }
-    return {};
-}
-
-// Every input must have been usable for the run to succeed.
 std::string check_inputs_usable(const run_record_t &run,
                                 const std::vector<std::unique_ptr<loaded_t>> &in) {
     for (std::size_t i = 0; i < in.size(); ++i) {
@@ -179,6 +117,23 @@ std::string check_inputs_usable(const run_record_t &run,
         if (f.hdr.CameraWidth != first.CameraWidth || f.hdr.CameraHeight != first.CameraHeight ||
             !(f.hdr.CameraRes == first.CameraRes)) {
             return name + " has another camera frame, yet the run succeeded";
+        }
+    }
+    return {};
+}
+
+} // namespace run_check_detail
+
+namespace {
+
+using namespace run_check_detail;
+
+// ---------------------------------------------------------------------------
+
+std::string check_inputs_unchanged(const run_record_t &run) {
+    for (std::size_t i = 0; i < run.inputs.size() && i < run.before.size(); ++i) {
+        if (read_file_bytes(run.inputs[i]) != run.before[i]) {
+            return "input \"" + run.inputs[i] + "\" changed";
         }
     }
     return {};
@@ -302,221 +257,6 @@ std::string check_success(const run_record_t &run) {
         problem = check_output_file(run, in);
     }
     return problem;
-}
-
-// ---------------------------------------------------------------------------
-// Failures: the message must take one of the program's forms, and the cause
-// it states must be real.
-
-struct failure_t {
-    std::string kind;   // the message after "ERROR: " up to the file name, or the code
-    std::string name;   // the input concerned, when there is one
-    std::string code;   // the code named on the last line, when there is one
-    std::string detail; // the attribute check's message
-};
-
-// Matches `err` at `at` against the forms that name input `name`.
-bool match_named(const std::string &err, std::size_t at, const std::string &name, failure_t *f) {
-    static const char *const own_tails[] = {
-        "\" contains no height data\n",
-        "\" contains no valid data points\n",
-        "\" has mismatched CameraWidth or CameraHeight\n",
-        "\" has mismatched CameraRes\n",
-    };
-    static const char *const check_messages[] = {
-        "Camera width or height less than or equal to zero.",
-        "Lateral resolution is less than zero.",
-        "Unequal camera pixel width and height.",
-        "Interferometric scale factor less than or equal to zero.",
-        "Wavelength-in less than or equal to zero.",
-        "Obliquity factor less than or equal to zero.",
-        "Camera width or height inconsistent with data.",
-    };
-    static const char *const check_codes[] = {"ERR_IMPROPER_WINDOW", "ERR_INVALID_PARAM",
-                                              "ERR_PARAM_OUT_OF_RANGE"};
-    f->name = name;
-    const std::string input_file = "Input file \"";
-    if (starts_with(err, at, input_file + name)) {
-        const std::size_t tail_at = at + input_file.size() + name.size();
-        for (const char *tail : own_tails) {
-            if (err.compare(tail_at, std::string::npos, tail) == 0) {
-                f->kind = tail;
-                return true;
-            }
-        }
-        return false;
-    }
-    // The forms that end with a second message naming the code.
-    const std::string reading = "Error reading input file \"" + name + "\"\n";
-    const std::string attr = "Invalid attribute information in input file \"" + name + "\"\n";
-    std::size_t code_at = std::string::npos;
-    if (starts_with(err, at, reading)) {
-        f->kind = "read";
-        code_at = at + reading.size();
-    } else if (starts_with(err, at, attr)) {
-        f->kind = "attr";
-        const std::size_t msg_at = at + attr.size();
-        const std::size_t end = err.find('\n', msg_at);
-        if (end == std::string::npos) {
-            return false;
-        }
-        f->detail = err.substr(msg_at, end - msg_at);
-        if (!one_of(f->detail, check_messages)) {
-            return false;
-        }
-        code_at = end + 1;
-    } else {
-        return false;
-    }
-    if (!starts_with(err, code_at, PREFIX) || err.back() != '\n') {
-        return false;
-    }
-    const std::size_t name_at = code_at + std::strlen(PREFIX);
-    f->code = err.substr(name_at, err.size() - 1 - name_at);
-    return f->kind == "read" ? one_of(f->code, READ_CODES) : one_of(f->code, check_codes);
-}
-
-// The input named by the message is confirmed to have the stated fault.
-std::string confirm_cause(const run_record_t &run, const failure_t &f) {
-    if (f.name.empty()) {
-        return {};
-    }
-    const std::unique_ptr<loaded_t> file = load(f.name);
-    // Reading the file whole may need memory that the run did not (it may
-    // read in pieces); then nothing can be confirmed.
-    if (file->code == ERR_NO_MEM) {
-        return {};
-    }
-    if (f.kind == "read") {
-        return file->code != 0 &&
-                       (std::string(u_error_name(file->code)) == f.code || f.code == "ERR_NO_MEM")
-                   ? std::string()
-                   : "reading \"" + f.name + "\" again gives " + u_error_name(file->code) +
-                         ", the run said " + f.code;
-    }
-    if (file->code != 0) {
-        return "\"" + f.name + "\" cannot be read, the run said " + f.kind;
-    }
-    if (f.kind == "attr") {
-        char msg[DF_CHECK_MSG_SIZE] = "";
-        df_hdr_t hdr = file->hdr;
-        const int32_t code = df_check_attr(&hdr, nullptr, &file->map, true, msg);
-        return code != 0 && f.detail == msg && f.code == u_error_name(code)
-                   ? std::string()
-                   : "the attribute check of \"" + f.name + "\" does not give " + f.detail;
-    }
-    if (f.kind == "\" contains no height data\n") {
-        return file->map.matrix == nullptr ? std::string() : "\"" + f.name + "\" has height data";
-    }
-    if (f.kind == "\" contains no valid data points\n") {
-        return any_valid(file->map) ? "\"" + f.name + "\" has valid data" : std::string();
-    }
-    const std::unique_ptr<loaded_t> first = load(run.inputs[0]);
-    if (first->code == ERR_NO_MEM) {
-        return {};
-    }
-    if (first->code != 0) {
-        return "the first input cannot be read, yet \"" + f.name + "\" was compared with it";
-    }
-    if (f.kind == "\" has mismatched CameraWidth or CameraHeight\n") {
-        return file->hdr.CameraWidth != first->hdr.CameraWidth ||
-                       file->hdr.CameraHeight != first->hdr.CameraHeight
-                   ? std::string()
-                   : "\"" + f.name + "\" has the first input's camera size";
-    }
-    return file->hdr.CameraRes == first->hdr.CameraRes
-               ? "\"" + f.name + "\" has the first input's CameraRes"
-               : std::string();
-}
-
-// A result without valid pixels: every input is usable, and no camera pixel
-// has a valid RSS.
-std::string confirm_empty_result(const run_record_t &run) {
-    const std::vector<std::unique_ptr<loaded_t>> in = load_all(run);
-    if (std::string problem = check_inputs_usable(run, in); !problem.empty()) {
-        return "the result was reported empty, but " + problem;
-    }
-    std::vector<const loaded_t *> maps;
-    for (const auto &f : in) {
-        maps.push_back(f.get());
-    }
-    const expected_t e = expected_result(maps, run.phase_setting);
-    return std::find(e.kind.begin(), e.kind.end(), EXPECT_VALID) == e.kind.end()
-               ? std::string()
-               : "the result was reported empty, but it has valid pixels";
-}
-
-// A window fault of the run: some input's phase window starts left of or
-// above the camera frame (the attribute check catches the other edges).
-std::string confirm_window_fault(const run_record_t &run) {
-    for (const auto &f : load_all(run)) {
-        if (f->code == 0 && f->map.matrix != nullptr &&
-            (f->map.window.x < 0 || f->map.window.y < 0)) {
-            return {};
-        }
-    }
-    return "ERR_IMPROPER_WINDOW, but every input window starts inside the camera frame";
-}
-
-// Parses the message of a failed run; empty when it has a known form and (if
-// asked) its cause is confirmed.
-std::string check_failure_message(const run_record_t &run, const run_check_options_t &options,
-                                  failure_t *found) {
-    const std::string &err = run.err;
-    if (!starts_with(err, 0, PREFIX) || err.back() != '\n') {
-        return "failure message has the wrong form: \"" + err + "\"";
-    }
-    const std::size_t at = std::strlen(PREFIX);
-    std::string problem = "unknown failure message: \"" + err + "\"";
-    for (const std::string &name : run.inputs) {
-        failure_t f;
-        if (match_named(err, at, name, &f)) {
-            problem = options.confirm_cause ? confirm_cause(run, f) : std::string();
-            if (problem.empty()) {
-                *found = f;
-                return {};
-            }
-        }
-    }
-    const std::string rest = err.substr(at, err.size() - 1 - at);
-    if (rest == "Cannot create output file \"" + run.out_name + "\"") {
-        found->kind = "create";
-        return {};
-    }
-    if (rest == "RSS result map contains no valid data points") {
-        found->kind = rest;
-        return options.confirm_cause ? confirm_empty_result(run) : std::string();
-    }
-    if (one_of(rest, RUN_CODES)) {
-        found->kind = "code";
-        found->code = rest;
-        return options.confirm_cause && rest == "ERR_IMPROPER_WINDOW" ? confirm_window_fault(run)
-                                                                      : std::string();
-    }
-    return problem;
-}
-
-std::string check_failure(const run_record_t &run, const run_check_options_t &options) {
-    if (run.verbose ? run.out.find("Wrote \"") != std::string::npos : !run.out.empty()) {
-        return "standard output of a failed run is wrong: " + run.out;
-    }
-    if (run.err.empty()) {
-        return "a failed run wrote no message";
-    }
-    failure_t f;
-    if (std::string problem = check_failure_message(run, options, &f); !problem.empty()) {
-        return problem;
-    }
-    const std::vector<uint8_t> out = read_file_bytes(run.out_name);
-    if (out.empty() || f.kind == "create") { // an output that cannot be created is not touched
-        return {};
-    }
-    const bool writer_code = f.code == "ERR_NO_MEM" || f.code == "ERR_CANT_WRITE_FILE";
-    if (options.writer_may_fail && f.kind == "code" && writer_code) {
-        return load(run.out_name)->code != 0 ? std::string()
-                                             : "a failed run left an output that reads back";
-    }
-    return text("a failed run left %ld bytes in the output file", static_cast<long>(out.size()));
 }
 
 } // namespace
