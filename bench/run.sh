@@ -30,7 +30,9 @@ done
 
 build=${BENCH_BUILD:-build/bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kelvorin bench_gen bench_measure bench_floor >/dev/null
+targets=(bench_gen bench_measure bench_floor)
+[ -n "${KELVORIN_BIN:-}" ] || targets+=(kelvorin) # built only when no other build is named
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 tool=${KELVORIN_BIN:-$PWD/$build/tool/kelvorin}
 measure=$PWD/$build/bench/bench_measure
 floor=$PWD/$build/bench/bench_floor
