@@ -94,12 +94,6 @@ if [ -f cmake/mingw-w64.cmake ]; then
     wineboot_pid=$!
     cmake --build build/windows -j "$jobs"
     wait "$wineboot_pid" || { cat "$root/build/windows/wineboot.log"; exit 1; }
-    # One Wine server for the whole step: one that ends whenever no program
-    # runs for a moment can drop a program that connects while it ends. The
-    # first start's server is let go before the lasting one starts.
-    wineserver -w
-    wineserver -p
-    trap 'WINEPREFIX="$root/build/windows/wineprefix" wineserver -k 2>/dev/null || true' EXIT
 
     step "kelvorin.exe and kelvorin-info.exe import only system DLLs"
     for exe in build/windows/tool/kelvorin.exe build/windows/info/kelvorin-info.exe; do
