@@ -74,6 +74,7 @@ install_missing() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
+install_missing
 
 # --- bookkeeping --------------------------------------------------------------------
 step() { echo; echo "== $*"; }
@@ -203,7 +204,6 @@ windows() {
 }
 
 # --- the run ------------------------------------------------------------------------
-install_missing
 native
 if [ "$mode" = full ]; then
     packages
