@@ -94,8 +94,8 @@ void putf(out_file_t *out, const char *format, ...) {
 }
 
 // Text content or attribute value: markup characters as entities,
-// well-formed UTF-8 kept, other bytes taken as Latin-1 characters, control
-// characters (which XML cannot hold) as U+FFFD.
+// well-formed UTF-8 kept, other bytes taken as Latin-1 characters; control
+// characters and U+FFFE, U+FFFF (which XML cannot hold) become U+FFFD.
 void put_escaped(out_file_t *out, const char *text) {
     const auto *s = reinterpret_cast<const unsigned char *>(text);
     const std::size_t n = std::strlen(text);
@@ -107,10 +107,11 @@ void put_escaped(out_file_t *out, const char *text) {
                              : c == '"'  ? "&quot;"
                              : c == '\'' ? "&apos;"
                                          : nullptr;
-        std::size_t len = c >= 0x80 ? info_utf8_length(s + i, n - i) : 0;
+        const std::size_t len = c >= 0x80 ? info_utf8_length(s + i, n - i) : 0;
+        const bool non_character = len == 3 && c == 0xEF && s[i + 1] == 0xBF && s[i + 2] >= 0xBE;
         if (entity != nullptr) {
             put(out, entity);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || non_character) {
             put(out, "&#xFFFD;");
         } else if (c < 0x7F) {
             out_file_write(out, s + i, 1);
@@ -306,11 +307,11 @@ void put_colour_bar(out_file_t *out, const info_file_t *file, const info_figure_
     }
 }
 
+// A tick from the bar's right edge (the group's origin) and its label.
 void put_tick(out_file_t *out, double y, const char *label) {
-    const double x = 0; // set by the group's transform
-    putf(out, "<line x1=\"%s\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"#000000\"/>", px(x).text,
-         px(y).text, px(x + TICK_LENGTH).text, px(y).text);
-    putf(out, "<text x=\"%s\" y=\"%s\">%s</text>\n", px(x + TICK_LENGTH + LABEL_GAP).text,
+    putf(out, "<line x1=\"0\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"#000000\"/>", px(y).text,
+         px(TICK_LENGTH).text, px(y).text);
+    putf(out, "<text x=\"%s\" y=\"%s\">%s</text>\n", px(TICK_LENGTH + LABEL_GAP).text,
          px(y + LABEL_SIZE * 0.35).text, label);
 }
 

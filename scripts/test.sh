@@ -22,10 +22,10 @@ command -v clang++ >/dev/null || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v wine >/dev/null || need+=(wine wine64)
-# kelvorin-info's PNG encoder and its compressor (Linux and Windows builds);
-# the tests read the pictures back with zlib too.
-[ -f /usr/include/stb/stb_image_write.h ] || need+=(libstb-dev)
+# kelvorin-info's PNG compressor (Linux and Windows builds); the tests read
+# the pictures back with zlib too, and render the figure in Chromium.
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
+command -v chromium >/dev/null || need+=(chromium)
 [ -f /usr/x86_64-w64-mingw32/include/zlib.h ] || need+=(libz-mingw-w64-dev)
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"
@@ -172,17 +172,19 @@ if [ -f cmake/mingw-w64.cmake ]; then
         same_on_both "list file" -Verbose -RssOut rss.dat "@$cmpdir/inputs/list.txt"
     fi
 
-    # kelvorin-info: the same reports and the same picture from both.
+    # kelvorin-info: the same reports, the same picture and figure from both.
     for mode in text json; do
         flag=$([ "$mode" = json ] && echo --json || true)
         (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" $flag \
-            --png info.png "$root/examples/stddev_a.dat" >info.txt)
+            --png info.png --svg info.svg "$root/examples/stddev_a.dat" >info.txt)
         (cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/info/kelvorin-info.exe" $flag \
-            --png info.png "$root/examples/stddev_a.dat" >info.txt)
+            --png info.png --svg info.svg "$root/examples/stddev_a.dat" >info.txt)
         tr -d '\r' <"$cmpdir/windows/info.txt" | cmp - "$cmpdir/linux/info.txt" ||
             { echo "kelvorin-info $mode: reports differ" >&2; exit 1; }
         cmp "$cmpdir/linux/info.png" "$cmpdir/windows/info.png" ||
             { echo "kelvorin-info: pictures differ" >&2; exit 1; }
+        cmp "$cmpdir/linux/info.svg" "$cmpdir/windows/info.svg" ||
+            { echo "kelvorin-info: figures differ" >&2; exit 1; }
         echo "kelvorin-info $mode: same"
     done
 fi

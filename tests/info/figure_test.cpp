@@ -39,7 +39,7 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
         return std::to_string(double(ref.min + share * (ref.max - ref.min)));
     };
     const case_t cases[] = {
-        {"a&b<c>\"d'.dat", map, 5.5e-6f, 5.5e-6f, 5.5e-6f, {}, {}, true},
+        {"a&b<c>\"d'\xe9.dat", map, 5.5e-6f, 5.5e-6f, 5.5e-6f, {}, {}, true},
         // Non-square pixels, lateral scale from the pixel width; clipped ends.
         {"tall.dat",
          map,

@@ -102,8 +102,8 @@ def main():
     # Colour bar: the table from the bottom up, band on band, inside the figure.
     bands = by_id["colour-bar"].findall("s:rect", NS)
     check([b.get("fill") for b in bands] == table, "colour bar colours are not the table's")
-    for below, above in zip(bands, bands[1:]):
-        check(abs(num(above, "y") + num(above, "height") - num(below, "y")) < 0.02, "bar bands apart")
+    check(all(abs(num(a, "y") + num(a, "height") - num(b, "y")) < 0.02 for b, a in zip(bands, bands[1:])),
+          "bar bands apart")
     bar_bottom, bar_top = num(bands[0], "y") + num(bands[0], "height"), num(bands[-1], "y")
     for e in bands + [image]:
         check(0 <= num(e, "x") and num(e, "x") + num(e, "width") <= width and 0 <= num(e, "y")
@@ -127,7 +127,6 @@ def main():
             check(abs(v / step - round(v / step)) < 1e-6 * max(1, abs(v / step)), "tick %r off the step" % v)
             expected_y = bar_bottom - (v - lo) / span * (bar_bottom - bar_top)
             check(abs(y - expected_y) < 5, "tick %r at y %g, not %g" % (v, y, expected_y))
-        check(all(b - a > 0.999 * step for a, b in zip(values, values[1:])), "ticks not evenly up")
         check(all(b < a for a, b in zip(ys, ys[1:])), "ticks do not rise")
     check(("above-range" in by_id) == args.above, "marker above the range")
     check(("below-range" in by_id) == args.below, "marker below the range")
