@@ -8,18 +8,6 @@
 
 namespace {
 
-#ifndef _WIN32
-std::string colour_table_arg() {
-    std::string hex;
-    for (const uint32_t rgb : INFO_COLOUR_TABLE) {
-        char item[8];
-        std::snprintf(item, sizeof item, "%06x", static_cast<unsigned>(rgb));
-        hex.append(hex.empty() ? "" : ",").append(item);
-    }
-    return hex;
-}
-#endif
-
 TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
 #ifdef _WIN32
     GTEST_SKIP() << "checked with the host's Python and Chromium";
@@ -35,25 +23,24 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
     };
     const test_phase_t map = slope({5, 4, 23, 17});
     const reference_t ref = reference(test_header(40, 30), map);
-    auto within = [&](long double share) {
+    auto at = [&](long double share) {
         return std::to_string(double(ref.min + share * (ref.max - ref.min)));
     };
     const case_t cases[] = {
         {"a&b<c>\"d'\xe9.dat", map, 5.5e-6f, 5.5e-6f, 5.5e-6f, {}, {}, true},
         // Non-square pixels, lateral scale from the pixel width; clipped ends.
-        {"tall.dat",
-         map,
-         0.0f,
-         4e-6f,
-         9e-6f,
-         {within(0.3L), within(0.6L)},
-         {"--above", "--below"},
-         false},
-        {"above.dat", map, 2e-3f, 1e-5f, 1e-5f, {"-1000", within(0.5L)}, {"--above"}, false},
+        {"tall.dat", map, 0.0f, 4e-6f, 9e-6f, {at(0.3L), at(0.6L)}, {"--above", "--below"}, false},
+        {"above.dat", map, 2e-3f, 1e-5f, 1e-5f, {"-1000", at(0.5L)}, {"--above"}, false},
         // A thin strip: the layout keeps its minimum size; no lateral scale.
         {"strip.dat", slope({0, 0, 300, 2}), nan, 0.0f, 0.0f, {}, {}, false},
         {"flat.dat", uniform_phase({2, 2, 6, 9}, 4321), 1e-6f, 1e-6f, 1e-6f, {}, {}, false},
     };
+    std::string table;
+    for (const uint32_t rgb : INFO_COLOUR_TABLE) {
+        char item[8];
+        std::snprintf(item, sizeof item, ",%06x", static_cast<unsigned>(rgb));
+        table += item;
+    }
     const char *python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
     const bool browser = std::system("command -v chromium >/dev/null") == 0;
     for (const case_t &c : cases) {
@@ -69,7 +56,7 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
                                           "f.png",
                                           "f.json",
                                           "--table",
-                                          colour_table_arg()};
+                                          table.substr(1)};
         if (!c.range.empty()) {
             args.insert(args.begin(), {"--range", c.range[0], c.range[1]});
             check.insert(check.end(), {"--range", c.range[0], c.range[1]});

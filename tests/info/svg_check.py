@@ -1,11 +1,6 @@
-"""Checks a kelvorin-info SVG figure against the PNG picture and the JSON
-report of the same run, with Python's XML parser; with --render, also the
-pixels of headless Chromium's rendering of it. Prints what is wrong and exits
-1, or exits 0. Standard library only.
-
-  svg_check.py FIGURE.svg PICTURE.png REPORT.json --table HEX,... [--range LO HI]
-               [--above] [--below] [--resolution METRES] [--render]
-"""
+"""Checks a kelvorin-info SVG figure against the PNG and the JSON report of
+the same run with Python's XML parser and, with --render, the pixels of
+headless Chromium's rendering. Prints what is wrong and exits 1, else 0."""
 import argparse, base64, datetime, json, math, os, re, struct, subprocess, sys, tempfile, zlib
 import xml.etree.ElementTree as ET
 
@@ -37,7 +32,7 @@ def png_pixels(data):
         if kind == b"IEND":
             break
     bpp = {2: 3, 3: 1, 6: 4}[ctype]
-    raw, stride, rows, prev = zlib.decompress(idat), w * bpp, [], bytearray(w * bpp)
+    raw, stride, pixels, prev = zlib.decompress(idat), w * bpp, [], bytearray(w * bpp)
     for y in range(h):
         kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
         for x in range(stride):
@@ -46,10 +41,7 @@ def png_pixels(data):
             p = a + b - c
             paeth = a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c
             line[x] = (line[x] + (0, a, b, (a + b) // 2, paeth)[kind]) & 255
-        rows.append(line)
         prev = line
-    pixels = []
-    for line in rows:
         for x in range(0, stride, bpp):
             if ctype == 3:
                 i = line[x]
