@@ -1,7 +1,6 @@
 // PNG encoding of the pictures: 8-bit palette indices, the transparent index
-// in a tRNS chunk, and the rows compressed by zlib at its fastest level into
-// one IDAT chunk. One byte per pixel instead of four RGBA bytes gives a
-// quarter of the data to filter and compress. zlib also gives the chunk
+// in a tRNS chunk, and the rows compressed by zlib into one IDAT chunk. One byte per pixel instead
+// of four RGBA bytes gives a quarter of the data to filter and compress. zlib also gives the chunk
 // CRCs; its memory comes through the library hooks.
 #include "info/info.h"
 
@@ -14,8 +13,8 @@ constexpr uint8_t SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr int COLOUR_TYPE_PALETTE = 3;
 // Every row filtered with Sub (each index minus its left neighbour): the
 // indices follow the heights, so a smooth map turns into runs of small
-// values; on noise it costs nothing. About half the size of unfiltered rows
-// on a smooth 4096 x 3000 map.
+// values. On a smooth 4096 x 3000 map an eighth smaller than unfiltered rows;
+// on noise the same size.
 constexpr uint8_t FILTER_SUB = 1;
 
 void put_be32(uint8_t *at, uint32_t v) {
@@ -43,16 +42,21 @@ void z_free(voidpf /*opaque*/, voidpf block) {
     u_free_fn(block);
 }
 
-// Compresses the rows, each led by its filter byte, into `out`; false when
-// zlib fails (out of memory).
-bool compress_rows(const info_picture_t *picture, uint8_t *out, uLong capacity, uLong *length,
-                   uint8_t *row_buffer) {
-    z_stream z{};
-    z.zalloc = z_alloc;
-    z.zfree = z_free;
-    if (deflateInit(&z, Z_BEST_SPEED) != Z_OK) {
-        return false;
-    }
+// A compressor for the rows. Run-length matches only: the filtered rows of a
+// smooth map are mostly runs, and noise has no matches worth the search.
+// Against zlib's fastest general level on 4096 x 3000 maps: about a tenth
+// smaller on a smooth map, the same size on noise in half the time.
+bool start_deflate(z_stream *z) {
+    *z = z_stream{};
+    z->zalloc = z_alloc;
+    z->zfree = z_free;
+    return deflateInit2(z, Z_BEST_SPEED, Z_DEFLATED, 15, 8, Z_RLE) == Z_OK;
+}
+
+// Compresses the rows, each led by its filter byte, into `out` and ends the
+// stream; false when zlib fails.
+bool compress_rows(const info_picture_t *picture, z_stream &z, uint8_t *out, uLong capacity,
+                   uLong *length, uint8_t *row_buffer) {
     z.next_out = out;
     z.avail_out = static_cast<uInt>(capacity);
     const std::size_t width = static_cast<std::size_t>(picture->width);
@@ -79,9 +83,13 @@ bool compress_rows(const info_picture_t *picture, uint8_t *out, uLong capacity, 
 
 int32_t info_png_encode(const info_picture_t *picture, info_png_t *png) {
     *png = info_png_t{};
+    z_stream z;
+    if (!start_deflate(&z)) {
+        return ERR_NO_MEM;
+    }
     const uLong raw =
         (static_cast<uLong>(picture->width) + 1) * static_cast<uLong>(picture->height);
-    const uLong bound = compressBound(raw);
+    const uLong bound = deflateBound(&z, raw);
     const uint32_t palette_bytes = 3 * static_cast<uint32_t>(picture->colours);
     // Signature, IHDR, PLTE, tRNS, IDAT and IEND with 12 bytes around each.
     const std::size_t capacity = sizeof SIGNATURE + (12 + 13) + (12 + palette_bytes) + (12 + 1) +
@@ -92,6 +100,7 @@ int32_t info_png_encode(const info_picture_t *picture, info_png_t *png) {
     if (bytes == nullptr || row_buffer == nullptr) {
         u_free_fn(bytes);
         u_free_fn(row_buffer);
+        deflateEnd(&z);
         return ERR_NO_MEM;
     }
     uint8_t *at = bytes;
@@ -114,7 +123,7 @@ int32_t info_png_encode(const info_picture_t *picture, info_png_t *png) {
         at = close_chunk(at, "tRNS", 1);
     }
     uLong stream = 0;
-    const bool ok = compress_rows(picture, at + 8, bound, &stream, row_buffer);
+    const bool ok = compress_rows(picture, z, at + 8, bound, &stream, row_buffer);
     u_free_fn(row_buffer);
     if (!ok) {
         u_free_fn(bytes);
