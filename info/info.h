@@ -190,7 +190,8 @@ struct info_png_t {
     std::size_t size;
 };
 
-// Encodes the picture as an indexed PNG (png_encoder.cpp). ERR_NO_MEM.
+// Encodes the picture as an indexed PNG, or, for a small picture where that
+// is smaller, as RGBA (png_encoder.cpp). ERR_NO_MEM.
 [[nodiscard]] int32_t info_png_encode(const info_picture_t *picture, info_png_t *png);
 
 void info_png_free(info_png_t *png);
