@@ -3,8 +3,6 @@
 // throwing, and the run then works on its own thread instead.
 #include "rss/band_queue.h"
 
-#include <system_error>
-
 namespace {
 
 using guard_t = std::unique_lock<std::mutex>;
@@ -63,7 +61,9 @@ bool bq_start(band_queue_t *q) {
     try {
         q->helper = std::thread(helper_main, q);
         q->helper_running = true;
-    } catch (const std::system_error &) {
+    } catch (...) {
+        // No thread (std::system_error) or no memory for its state
+        // (std::bad_alloc): the run's thread does all the work.
         q->helper_running = false;
     }
     return q->helper_running;
