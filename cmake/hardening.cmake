@@ -1,8 +1,9 @@
-# Optimised Linux builds are hardened as the distribution builds its own
-# programs: checked string and memory functions, stack protector, position
-# independent code, full RELRO and immediate binding. Windows programs keep
-# ASLR (64-bit), DEP and high-entropy ASLR. Sanitizer and fuzz builds bring
-# their own run-time checks and are left as they are.
+# Linux builds are hardened as the distribution builds its own programs:
+# position independent code, stack protector, full RELRO and immediate
+# binding, and when optimised the checked string and memory functions.
+# Windows programs keep ASLR (high entropy) and DEP (tests/pe_flags.cmake).
+# Sanitizer and fuzz builds bring their own run-time checks and are left as
+# they are.
 if(KELVORIN_SANITIZE OR KELVORIN_SANITIZE_THREAD OR KELVORIN_FUZZ)
     return()
 endif()
