@@ -22,7 +22,7 @@
 // full, input by input, and the first failure in input order ends the run.
 #include "tool/tool.h"
 
-#include "support/support.h"
+#include "support/platform_internal.h"
 #include "tool/band_queue.h"
 #include "tool/rss_bands.h"
 #include "tool/rss_inputs.h"
