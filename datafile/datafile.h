@@ -139,8 +139,9 @@ static_assert(offsetof(df_hdr_t, format_marker) == 836);
                               intens_map_t *intens, int_map_t *phase);
 
 // Creates or truncates the file and writes the data file into it, in the
-// format df_write_format(hdr) names. ERR_CANT_CREATE_FILE when it cannot be created; ERR_CANT_WRITE_FILE when
-// writing, flushing or closing fails. The file is closed and kept in any case.
+// format df_write_format(hdr) names. ERR_CANT_CREATE_FILE when it cannot be
+// created; ERR_CANT_WRITE_FILE when writing, flushing or closing fails. The
+// file is closed and kept in any case.
 [[nodiscard]] int32_t df_write(const char *path, const df_info_t *info, const df_hdr_t *hdr,
                                const intens_map_t *intens, const int_map_t *phase);
 

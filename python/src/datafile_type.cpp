@@ -43,7 +43,8 @@ template <typename T> py::array_t<T> converted(const py::handle &value, const ch
             throw py::value_error(std::string(what) + " holds values that are not whole numbers");
         }
     }
-    return np.attr("array")(given, py::dtype::of<T>(), py::arg("order") = "C", py::arg("copy") = true);
+    return np.attr("array")(given, py::dtype::of<T>(), py::arg("order") = "C",
+                            py::arg("copy") = true);
 }
 
 void check_extent(int64_t n, const char *what) {
@@ -68,8 +69,8 @@ void set_phase(datafile &df, const py::object &value) {
         throw py::value_error("phase is too large for a data file");
     }
     df.phase = a;
-    df.phase_window = window_t{0, 0, static_cast<int16_t>(a.shape(1)),
-                               static_cast<int16_t>(a.shape(0))};
+    df.phase_window =
+        window_t{0, 0, static_cast<int16_t>(a.shape(1)), static_cast<int16_t>(a.shape(0))};
 }
 
 void set_intensity(datafile &df, const py::object &value) {
@@ -93,8 +94,8 @@ void set_intensity(datafile &df, const py::object &value) {
         throw py::value_error("intensity is too large for a data file");
     }
     df.intensity = a;
-    df.intensity_window = window_t{0, 0, static_cast<int16_t>(a.shape(2)),
-                                   static_cast<int16_t>(a.shape(1))};
+    df.intensity_window =
+        window_t{0, 0, static_cast<int16_t>(a.shape(2)), static_cast<int16_t>(a.shape(1))};
 }
 
 // A window for an existing map: same size as the array, placed anywhere in
@@ -246,7 +247,8 @@ CameraRes=0.0 (metres per pixel, 0 meaning unknown), PhaseRes=2 (Super),
 PixelWidth=0.0, PixelHeight=0.0, phase=None (a 2-D array of phase counts).
 Every other header field is zero; there is no intensity block.)";
 
-const char *const HEIGHTS_DOC = R"(Heights of the phase map as float64, NaN where a pixel holds no data.
+const char *const HEIGHTS_DOC =
+    R"(Heights of the phase map as float64, NaN where a pixel holds no data.
 
 A height is counts x IntfScaleFactor x ObliquityFactor x WavelengthIn /
 counts_per_fringe(PhaseRes), in unit "m", "um" or "nm". None without a phase map.)";
@@ -314,7 +316,8 @@ void kvpy_bind_datafile(py::module_ &m) {
         "int32 phase counts, shape (height, width) of phase_window, in machine byte order; "
         "0x7FFFFFF8 or more marks a pixel without data. None without a phase block.");
     cls.def_property(
-        "phase_window", [](const datafile &df) { return window_or_none(df.phase, df.phase_window); },
+        "phase_window",
+        [](const datafile &df) { return window_or_none(df.phase, df.phase_window); },
         [](datafile &df, const py::object &v) {
             set_window(df.phase, v, &df.phase_window, "phase");
         },
@@ -354,11 +357,11 @@ void kvpy_bind_datafile(py::module_ &m) {
                               "Boolean array: True where the phase map holds data. None without "
                               "a phase map.");
     cls.def("__repr__", [](const datafile &df) {
-        std::string s = "<kelvorin.DataFile format " +
-                        std::to_string(df.read_format != 0 ? df.read_format
-                                                           : df_write_format(&df.hdr)) +
-                        ", camera " + std::to_string(df.hdr.CameraWidth) + " x " +
-                        std::to_string(df.hdr.CameraHeight);
+        std::string s =
+            "<kelvorin.DataFile format " +
+            std::to_string(df.read_format != 0 ? df.read_format : df_write_format(&df.hdr)) +
+            ", camera " + std::to_string(df.hdr.CameraWidth) + " x " +
+            std::to_string(df.hdr.CameraHeight);
         if (!df.phase.is_none()) {
             s += ", phase " + std::to_string(df.phase_window.width) + " x " +
                  std::to_string(df.phase_window.height);
@@ -372,9 +375,8 @@ kvpy_maps_t kvpy_maps(const kvpy_datafile_t &df) {
     if (!df.phase.is_none()) {
         const window_t &w = df.phase_window;
         auto a = py::reinterpret_borrow<py::array>(df.phase);
-        if (!py::isinstance<py::array_t<int32_t>>(a) || a.ndim() != 2 ||
-            a.shape(0) != w.height || a.shape(1) != w.width ||
-            !(a.flags() & py::array::c_style)) {
+        if (!py::isinstance<py::array_t<int32_t>>(a) || a.ndim() != 2 || a.shape(0) != w.height ||
+            a.shape(1) != w.width || !(a.flags() & py::array::c_style)) {
             throw py::value_error("phase is no longer the int32 array of its window; assign the "
                                   "changed array to phase again");
         }
@@ -386,9 +388,8 @@ kvpy_maps_t kvpy_maps(const kvpy_datafile_t &df) {
     if (!df.intensity.is_none()) {
         const window_t &w = df.intensity_window;
         auto a = py::reinterpret_borrow<py::array>(df.intensity);
-        if (!py::isinstance<py::array_t<uint16_t>>(a) || a.ndim() != 3 ||
-            a.shape(1) != w.height || a.shape(2) != w.width || a.shape(0) > INT16_HI ||
-            !(a.flags() & py::array::c_style)) {
+        if (!py::isinstance<py::array_t<uint16_t>>(a) || a.ndim() != 3 || a.shape(1) != w.height ||
+            a.shape(2) != w.width || a.shape(0) > INT16_HI || !(a.flags() & py::array::c_style)) {
             throw py::value_error("intensity is no longer the uint16 array of its window; "
                                   "assign the changed array to intensity again");
         }

@@ -68,8 +68,8 @@ TEST(DfFormat, PhaseResolutionCodes) {
         int32_t counts;
         const char *name;
     };
-    const row_t rows[] = {{0, 4096, "Normal"},   {1, 32768, "High"},   {2, 131072, "Super"},
-                          {3, 131072, "Super"},  {-1, 131072, "Super"}, {32767, 131072, "Super"}};
+    const row_t rows[] = {{0, 4096, "Normal"},  {1, 32768, "High"},    {2, 131072, "Super"},
+                          {3, 131072, "Super"}, {-1, 131072, "Super"}, {32767, 131072, "Super"}};
     for (const row_t &r : rows) {
         EXPECT_EQ(df_counts_per_fringe(r.code), r.counts) << r.code;
         EXPECT_STREQ(df_phase_res_name(r.code), r.name) << r.code;
