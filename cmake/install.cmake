@@ -58,7 +58,7 @@ endif()
 # --- dev -------------------------------------------------------------------------
 set(kelvorin_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Kelvorin)
 
-install(TARGETS kv_support kv_maps kv_datafile kv_kelvorin EXPORT KelvorinTargets
+install(TARGETS kv_support kv_maps kv_datafile kv_rss kv_kelvorin EXPORT KelvorinTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES ${KELVORIN_PUBLIC_HEADER_COPIES} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kelvorin
         COMPONENT dev)

@@ -1,16 +1,17 @@
 # The libraries as other programs use them: the targets Kelvorin::support,
-# Kelvorin::maps, Kelvorin::datafile (which brings the other two) and the
-# umbrella Kelvorin::kelvorin, and the public headers <kelvorin/support.h>,
-# <kelvorin/maps.h> and <kelvorin/datafile.h>.
+# Kelvorin::maps, Kelvorin::datafile (which brings the other two),
+# Kelvorin::rss (the RSS run, which brings all three) and the umbrella
+# Kelvorin::kelvorin, and the public headers <kelvorin/support.h>,
+# <kelvorin/maps.h>, <kelvorin/datafile.h> and <kelvorin/rss.h>.
 #
 # In the repository the public headers include each other by repository path
 # ("support/support.h"). Their copies under <build>/include/kelvorin include
 # their siblings instead, so that the same copies serve the build tree and the
 # installed tree, and only they are on a user's include path: internal
-# headers (datafile/header_image.h, tool/, tests/) stay out of reach.
+# headers (datafile/header_image.h, rss/ but rss.h, tool/, tests/) stay out of reach.
 
 set(KELVORIN_PUBLIC_HEADERS support/support.h support/error_list.inc maps/maps.h
-                            datafile/datafile.h)
+                            datafile/datafile.h rss/rss.h)
 set(KELVORIN_PUBLIC_HEADER_COPIES)
 foreach(header IN LISTS KELVORIN_PUBLIC_HEADERS)
     file(READ ${PROJECT_SOURCE_DIR}/${header} text)
@@ -39,12 +40,12 @@ endforeach()
 # The headers need C++17; the libraries themselves are built as C++20.
 target_compile_features(kv_support PUBLIC cxx_std_17)
 
-foreach(part support maps datafile)
+foreach(part support maps datafile rss)
     set_target_properties(kv_${part} PROPERTIES EXPORT_NAME ${part} OUTPUT_NAME kelvorin_${part})
     add_library(Kelvorin::${part} ALIAS kv_${part})
 endforeach()
 
 add_library(kv_kelvorin INTERFACE)
-target_link_libraries(kv_kelvorin INTERFACE kv_datafile kv_maps kv_support)
+target_link_libraries(kv_kelvorin INTERFACE kv_rss kv_datafile kv_maps kv_support)
 set_target_properties(kv_kelvorin PROPERTIES EXPORT_NAME kelvorin)
 add_library(Kelvorin::kelvorin ALIAS kv_kelvorin)

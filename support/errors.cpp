@@ -18,6 +18,15 @@ char error_text[512];
 
 } // namespace
 
+const char *u_error_text(int32_t code) {
+    if (code == 0) {
+        return "NO_ERROR";
+    }
+    // The names come from string literals: each ends with its zero.
+    return code < 1 || code > U_ERROR_MAX ? nullptr
+                                          : error_names[static_cast<std::size_t>(code)].data();
+}
+
 const char *u_error_name(int32_t code) {
     if (code == 0) {
         std::snprintf(error_text, sizeof error_text, "NO_ERROR");

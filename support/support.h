@@ -33,6 +33,10 @@ static_assert(ERR_ALL_BAD_DATA == 27 && ERR_NO_MEM == 320 && ERR_ZOOM_TIMEOUT ==
 // buffer that the next call overwrites; copy it before asking again.
 const char *u_error_name(int32_t code);
 
+// The same text from the constant table, without the shared buffer: safe on
+// any thread. Null for a code outside 0..462.
+const char *u_error_text(int32_t code);
+
 // ---------------------------------------------------------------------------
 // Hooks. Plain writable globals, read at each use. All library memory is
 // taken through u_malloc_fn and returned through u_free_fn; diagnostics go

@@ -180,23 +180,6 @@ bool check_inputs() {
     return true;
 }
 
-// True when the output names the same file as one of the inputs (links
-// followed). The run empties the output before reading any input, so such a
-// command would destroy that input.
-bool output_is_input(const char *out_name) {
-    u_file_id_t out_id;
-    if (!u_file_identity(out_name, &out_id)) {
-        return false; // not there yet, so it cannot be an input
-    }
-    for (int32_t i = 0; i < g_inputs.count; ++i) {
-        u_file_id_t in_id;
-        if (u_file_identity(g_inputs.names[i], &in_id) && u_same_file_id(&out_id, &in_id)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // An output name is given, is none of the inputs, and an existing output file
 // may be replaced (by -Overwrite or the operator's yes).
 bool check_output() {
@@ -210,12 +193,13 @@ bool check_output() {
         print_error("Cannot create output file \"%s\"", out_name);
         return false;
     }
-    if (output_is_input(out_name)) {
+    if (g_settings.overwrite || !u_is_regular_file(out_name)) {
+        return true; // the run refuses an output that is an input
+    }
+    // No question when the answer cannot matter.
+    if (rss_output_is_input(out_name, g_inputs.names, g_inputs.count)) {
         print_error("Output file \"%s\" is also an input file", out_name);
         return false;
-    }
-    if (g_settings.overwrite || !u_is_regular_file(out_name)) {
-        return true;
     }
     // The name is written as it is, outside any format, so that a '%' in it
     // shows literally and no length limit applies; the prompt adds the rest

@@ -1,6 +1,8 @@
-// Console output of the driver: the usage text, error messages and the
-// verbose report lines.
+// Console output of the entry: the usage text, error messages, and the
+// console that shows the RSS run's report and messages.
 #include "tool/tool.h"
+
+#include "rss/rss_fold.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -59,6 +61,8 @@ static_assert(std::size(USAGE_LINES) == 45);
 
 } // namespace
 
+rss_tuning_t g_rss_tuning = RSS_TUNING_DEFAULT;
+
 void print_usage() {
     for (const char *line : USAGE_LINES) {
         std::printf("%s\n", line);
@@ -74,38 +78,25 @@ void print_error(const char *format, ...) {
     std::fputc('\n', stderr);
 }
 
-void report_quoted(const char *label, const char *text) {
-    std::printf("%-*s = \"%s\"\n", REPORT_LABEL_WIDTH, label, text);
+namespace {
+
+void console_report(void *, const char *text) {
+    std::fputs(text, stdout);
 }
 
-void report_word(const char *label, const char *word) {
-    std::printf("%-*s = %s\n", REPORT_LABEL_WIDTH, label, word);
+void console_message(void *, const char *text) {
+    print_error("%s", text);
 }
 
-void report_line_text(const char *label, const char *text) {
-    std::printf("%-*s = %s", REPORT_LABEL_WIDTH, label, text);
-}
+} // namespace
 
-void report_int(const char *label, int32_t value) {
-    std::printf("%-*s = %d\n", REPORT_LABEL_WIDTH, label, static_cast<int>(value));
-}
-
-void report_number(const char *label, double value) {
-    std::printf("%-*s = %g\n", REPORT_LABEL_WIDTH, label, value);
-}
-
-void report_um(const char *label, double micrometres) {
-    std::printf("%-*s = %g um\n", REPORT_LABEL_WIDTH, label, micrometres);
-}
-
-void report_nm(const char *label, double nanometres) {
-    std::printf("%-*s = %g nm\n", REPORT_LABEL_WIDTH, label, nanometres);
-}
-
-void report_fringe(const char *label, double counts) {
-    std::printf("%-*s = 1/%g fr\n", REPORT_LABEL_WIDTH, label, counts);
-}
-
-void report_blank() {
-    std::printf("\n");
+bool rss_run() {
+    const rss_request_t request = {g_settings.out_name, g_settings.phase_res, g_settings.verbose,
+                                   g_inputs.names, g_inputs.count};
+    const rss_sink_t console = {nullptr, console_report, console_message};
+    rss_tuning_t tuning = g_rss_tuning;
+    if (tuning.kernels == nullptr) {
+        tuning.kernels = fold_kernels();
+    }
+    return rss_compute_tuned(&request, &console, tuning) == 0;
 }

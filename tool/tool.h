@@ -1,12 +1,13 @@
-// The Kelvorin driver: run settings, the input name table, the entry, the RSS
-// run and the console output they share.
+// The Kelvorin entry: its run settings and input name table, the command
+// line, and the console that shows what the RSS run writes.
 #pragma once
 
-#include <cstddef>
+#include "rss/rss_tuning.h"
+
 #include <cstdint>
 
 constexpr const char *PROGRAM_NAME = "Kelvorin";
-constexpr int32_t MAX_INPUT_FILES = 10000;
+constexpr int32_t MAX_INPUT_FILES = RSS_MAX_INPUTS;
 
 // Written only by the command line parser.
 struct run_settings_t {
@@ -23,8 +24,13 @@ struct input_table_t {
     int32_t count;
 };
 
+// The entry's own; the run is handed what it needs in its request.
 extern run_settings_t g_settings;
 extern input_table_t g_inputs;
+
+// The tuning the entry passes to the run: RSS_TUNING_DEFAULT, with the
+// kernels fold_kernels() names. Tests change it.
+extern rss_tuning_t g_rss_tuning;
 
 // The whole program: parses the command line, checks the inputs, asks before
 // replacing an existing output, runs rss_run. Yields the exit status (0 or 1);
@@ -38,24 +44,10 @@ void print_usage();
 // its own error message.
 bool read_list_file(const char *path);
 
-// Computes the RSS of the inputs and writes the output file. False after
-// writing its own error message. Reads the run settings, the input name table
-// and the tuning below; nothing under it reads them.
+// rss_compute on the run settings and the input table, with g_rss_tuning,
+// writing its report to standard output and its messages to standard error.
+// False when it fails.
 bool rss_run();
-
-// Sizes the streaming run works with. Tests shrink them to reach several
-// bands and batches, and the run without its helper thread, with small
-// inputs.
-constexpr int32_t RSS_BATCH_MAX = 64;
-
-struct rss_tuning_t {
-    std::size_t band_sum_bytes; // bytes of the sum per band (at least one row)
-    int32_t batch_max;          // inputs open at once, 1 to RSS_BATCH_MAX
-    bool helper_thread;         // a second thread takes bands too
-};
-
-// Defaults: bands of 256 KiB, RSS_BATCH_MAX, with the helper thread.
-extern rss_tuning_t g_rss_tuning;
 
 // Returns settings and table to their start state, releasing the name copies
 // (lets tests run the entry more than once in one process).
@@ -64,20 +56,3 @@ void tool_reset();
 // Writes an error message to standard error: the program name on one line,
 // then "ERROR: " and the formatted text on the next.
 [[gnu::format(printf, 1, 2)]] void print_error(const char *format, ...);
-
-// ---------------------------------------------------------------------------
-// Verbose report lines on standard output: the label left-aligned in a field
-// of REPORT_LABEL_WIDTH characters (a longer label is written whole), " = ",
-// then the value.
-
-constexpr int REPORT_LABEL_WIDTH = 20;
-
-void report_quoted(const char *label, const char *text);    // value in double quotes
-void report_word(const char *label, const char *word);      // value as is
-void report_line_text(const char *label, const char *text); // value already ends with a line end
-void report_int(const char *label, int32_t value);
-void report_number(const char *label, double value);   // %g
-void report_um(const char *label, double micrometres); // %g um
-void report_nm(const char *label, double nanometres);  // %g nm
-void report_fringe(const char *label, double counts);  // 1/%g fr
-void report_blank();                                   // a lone line end

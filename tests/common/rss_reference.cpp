@@ -3,7 +3,7 @@
 // added into the sum map, each with its own pass of the map operations.
 #include "common/rss_reference.h"
 
-#include "tool/rss_units.h"
+#include "rss/rss_units.h"
 #include "tool/tool.h"
 
 #include "datafile/datafile.h"
@@ -21,6 +21,35 @@ namespace {
 constexpr int32_t ALREADY_REPORTED = -1;
 
 constexpr std::size_t TEXT_BUF = 512;
+
+// Report lines: the label left-aligned in 20 characters, " = ", the value.
+void report_quoted(const char *label, const char *text) {
+    std::printf("%-20s = \"%s\"\n", label, text);
+}
+void report_word(const char *label, const char *word) {
+    std::printf("%-20s = %s\n", label, word);
+}
+void report_line_text(const char *label, const char *text) {
+    std::printf("%-20s = %s", label, text);
+}
+void report_int(const char *label, int32_t value) {
+    std::printf("%-20s = %d\n", label, static_cast<int>(value));
+}
+void report_number(const char *label, double value) {
+    std::printf("%-20s = %g\n", label, value);
+}
+void report_um(const char *label, double micrometres) {
+    std::printf("%-20s = %g um\n", label, micrometres);
+}
+void report_nm(const char *label, double nanometres) {
+    std::printf("%-20s = %g nm\n", label, nanometres);
+}
+void report_fringe(const char *label, double counts) {
+    std::printf("%-20s = 1/%g fr\n", label, counts);
+}
+void report_blank() {
+    std::printf("\n");
+}
 
 // The run's working set; every map is released by finish() on every path.
 struct rss_state_t {

@@ -5,7 +5,7 @@
 #include "common/run_check_detail.h"
 
 #include "datafile/datafile.h"
-#include "tool/rss_units.h"
+#include "rss/rss_units.h"
 
 #include <algorithm>
 #include <cmath>

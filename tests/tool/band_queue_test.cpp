@@ -3,7 +3,7 @@
 // and a failure ends the batch for both workers. The slot and band records
 // are plain memory, so ThreadSanitizer sees any access the queue leaves
 // unordered.
-#include "tool/band_queue.h"
+#include "rss/band_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The unit formula against worked values, so that a wrong factor is caught
 // rather than copied.
-#include "tool/rss_units.h"
+#include "rss/rss_units.h"
 
 #include <gtest/gtest.h>
 

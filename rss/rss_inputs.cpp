@@ -1,5 +1,5 @@
 // Opening, checking and batching the inputs of the RSS run.
-#include "tool/rss_inputs.h"
+#include "rss/rss_inputs.h"
 
 #include "maps/maps.h"
 #include "support/support.h"

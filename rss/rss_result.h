@@ -4,11 +4,11 @@
 // (they lie within every folded input's window), its header last.
 #pragma once
 
-#include "tool/band_queue.h"
-#include "tool/rss_bands.h"
-#include "tool/rss_inputs.h"
-#include "tool/rss_output.h"
-#include "tool/rss_units.h"
+#include "rss/band_queue.h"
+#include "rss/rss_bands.h"
+#include "rss/rss_inputs.h"
+#include "rss/rss_output.h"
+#include "rss/rss_units.h"
 
 #include <cstdint>
 

@@ -10,10 +10,10 @@
 #pragma once
 
 #include "maps/maps.h"
-#include "tool/band_queue.h"
-#include "tool/rss_fold.h"
-#include "tool/rss_inputs.h"
-#include "tool/rss_units.h"
+#include "rss/band_queue.h"
+#include "rss/rss_fold.h"
+#include "rss/rss_inputs.h"
+#include "rss/rss_units.h"
 
 #include <cstddef>
 #include <cstdint>

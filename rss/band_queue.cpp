@@ -1,7 +1,7 @@
 // The band queue and the helper thread. This file alone is built with
 // exceptions enabled, for one reason: starting a thread reports failure by
 // throwing, and the run then works on its own thread instead.
-#include "tool/band_queue.h"
+#include "rss/band_queue.h"
 
 #include <system_error>
 

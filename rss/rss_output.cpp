@@ -1,5 +1,5 @@
 // The output file's life cycle. Every change of its state is made here.
-#include "tool/rss_output.h"
+#include "rss/rss_output.h"
 
 #include "support/support.h"
 

@@ -20,22 +20,20 @@
 // Messages and report lines come out exactly as an input-by-input run writes
 // them (tool/rss_report.h): a batch's lines are written once it is folded in
 // full, input by input, and the first failure in input order ends the run.
-#include "tool/tool.h"
+#include "rss/rss.h"
 
+#include "rss/band_queue.h"
+#include "rss/rss_bands.h"
+#include "rss/rss_inputs.h"
+#include "rss/rss_output.h"
+#include "rss/rss_report.h"
+#include "rss/rss_result.h"
+#include "rss/rss_tuning.h"
+#include "rss/rss_units.h"
 #include "support/platform_internal.h"
-#include "tool/band_queue.h"
-#include "tool/rss_bands.h"
-#include "tool/rss_inputs.h"
-#include "tool/rss_output.h"
-#include "tool/rss_report.h"
-#include "tool/rss_result.h"
-#include "tool/rss_units.h"
+#include "support/support.h"
 
 #include <algorithm>
-
-// A band's sum (256 KiB) stays in the second-level cache while every input
-// of the batch is folded into it.
-rss_tuning_t g_rss_tuning = {256 * 1024, RSS_BATCH_MAX, true};
 
 namespace {
 
@@ -49,6 +47,7 @@ struct rss_job_t {
     rss_tuning_t tuning;
     const fold_kernels_t *kernels;
     bool wide_names; // some name lies behind a byte-order mark
+    const rss_sink_t *sink;
 };
 
 // The run's working set. Who owns each part is said where the part's record
@@ -69,23 +68,13 @@ struct rss_run_t {
 
 // Whether the helper may make the output file while the first inputs are
 // read: it exists (emptying it takes time in proportion to its length,
-// creating it does not) and none of the inputs is that file. Names behind a
-// byte-order mark would take memory to look at; a run with them makes the
-// file first.
+// creating it does not; that it is none of the inputs is checked first).
+// Names behind a byte-order mark would take memory to look at; a run with
+// them makes the file first.
 bool output_may_wait(const rss_run_t &r) {
     const rss_job_t &job = *r.job;
-    u_file_id_t out_id;
-    if (!r.queue.helper_running || !r.sums.single_pass || job.wide_names ||
-        !u_is_regular_file(job.out_name) || !u_file_identity(job.out_name, &out_id)) {
-        return false;
-    }
-    for (int32_t i = 0; i < job.count; ++i) {
-        u_file_id_t in_id;
-        if (u_file_identity(job.names[i], &in_id) && u_same_file_id(&out_id, &in_id)) {
-            return false;
-        }
-    }
-    return true;
+    return r.queue.helper_running && r.sums.single_pass && !job.wide_names &&
+           u_is_regular_file(job.out_name);
 }
 
 // Makes the output file unless that happened, and writes what comes of it:
@@ -97,11 +86,11 @@ int32_t settle_output(rss_run_t &r) {
     }
     r.output_reported = true;
     if (!output_settle(&r.output)) {
-        print_error("Cannot create output file \"%s\"", r.job->out_name);
-        return ALREADY_REPORTED;
+        report_message(r.job->sink, "Cannot create output file \"%s\"", r.job->out_name);
+        return RSS_ERR_CANNOT_CREATE_OUTPUT;
     }
     if (r.job->verbose) {
-        report_output(r.job->out_name, r.job->phase_res, r.frame.out_phase_res);
+        report_output(r.job->sink, r.job->out_name, r.job->phase_res, r.frame.out_phase_res);
     }
     return 0;
 }
@@ -187,7 +176,8 @@ void fold_batch(rss_run_t &r) {
 // Writes the batch's report lines and messages in input order.
 int32_t report_batch(rss_run_t &r) {
     for (int32_t i = 0; i < r.batch.count; ++i) {
-        if (const int32_t code = report_member(r.batch.members[i], r.job->verbose, &r.latest_time);
+        if (const int32_t code =
+                report_member(r.job->sink, r.batch.members[i], r.job->verbose, &r.latest_time);
             code != 0) {
             return code;
         }
@@ -199,17 +189,17 @@ int32_t report_batch(rss_run_t &r) {
 // Trims the result to its valid data and writes it.
 int32_t write_result(rss_run_t &r) {
     if (r.reported == 0) {
-        // No input, no frame: converting the empty sum fails as an
-        // input-by-input run's conversion does.
+        // An empty input table (the entry's run only): converting the empty
+        // sum fails as an input-by-input run's conversion does.
         return ERR_WINDOWS_MISMATCHED;
     }
     window_t window;
     if (!result_window(r.result, &window)) {
-        print_error("RSS result map contains no valid data points");
-        return ALREADY_REPORTED;
+        report_message(r.job->sink, "RSS result map contains no valid data points");
+        return RSS_ERR_NO_VALID_RESULT;
     }
     if (r.job->verbose) {
-        report_result_window(window);
+        report_result_window(r.job->sink, window);
     }
     df_hdr_t record;
     rss_output_record(r.frame, r.latest_time, r.job->count, &record);
@@ -218,7 +208,7 @@ int32_t write_result(rss_run_t &r) {
         return code;
     }
     if (r.job->verbose) {
-        report_written(r.job->out_name);
+        report_written(r.job->sink, r.job->out_name);
     }
     return 0;
 }
@@ -226,22 +216,24 @@ int32_t write_result(rss_run_t &r) {
 // Stops the helper, closes every file, releases all memory, and names a code
 // that has no message yet. A failing run leaves the output file empty, as it
 // was made at the start, unless writing the result itself failed.
-bool finish(rss_run_t &r, int32_t code) {
+int32_t finish(rss_run_t &r, int32_t code) {
     bq_wait_helper(&r.queue);
     bq_stop(&r.queue);
     inputs_close_batch(&r.inputs, &r.batch);
-    if (code != 0 && code != ALREADY_REPORTED && settle_output(r) != 0) {
-        code = ALREADY_REPORTED; // the output could not be made: that is the run's failure
+    if (code != 0 && !report_is_own_code(code)) {
+        if (const int32_t made = settle_output(r); made != 0) {
+            code = made; // the output could not be made: that is the run's failure
+        }
     }
     output_close(&r.output, code != 0);
     sums_free(&r.sums);
-    if (code != 0 && code != ALREADY_REPORTED) {
-        print_error("%s", u_error_name(code));
+    if (code != 0 && !report_is_own_code(code)) {
+        report_code(r.job->sink, code);
     }
-    return code == 0;
+    return code;
 }
 
-bool run(const rss_job_t &job) {
+int32_t run(const rss_job_t &job) {
     rss_run_t r{};
     r.job = &job;
     r.inputs = rss_inputs_t{job.names, job.count, job.tuning.batch_max, 0, 0, false, {}, {}};
@@ -280,14 +272,63 @@ bool run(const rss_job_t &job) {
 
 } // namespace
 
-bool rss_run() {
-    rss_job_t job = {g_settings.out_name, g_settings.phase_res, g_settings.verbose, g_inputs.names,
-                     g_inputs.count,      g_rss_tuning,         fold_kernels(),     false};
-    // Such names are refused by the entry; a caller of the run may still
-    // pass them (paths behind a byte-order mark are valid paths).
+bool rss_output_is_input(const char *out_name, const char *const *names, int32_t count) {
+    u_file_id_t out_id;
+    if (!u_file_identity(out_name, &out_id)) {
+        return false; // not there yet, so it cannot be an input
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        u_file_id_t in_id;
+        if (u_file_identity(names[i], &in_id) && u_same_file_id(&out_id, &in_id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// min_count: 1 for rss_compute; the entry's run, and with it the tests that
+// hold it against the step-by-step run, may hand over an empty table.
+int32_t compute(const rss_request_t *request, const rss_sink_t *sink, const rss_tuning_t &tuning,
+                int32_t min_count) {
+    static constexpr rss_sink_t SILENT = {nullptr, nullptr, nullptr};
+    sink = sink != nullptr ? sink : &SILENT;
+    const rss_request_t *q = request;
+    bool valid = q != nullptr && q->out_name != nullptr && (q->names != nullptr || q->count == 0) &&
+                 q->count >= min_count && q->count <= RSS_MAX_INPUTS && q->phase_res >= -1 &&
+                 q->phase_res <= 2;
+    for (int32_t i = 0; valid && i < q->count; ++i) {
+        valid = q->names[i] != nullptr;
+    }
+    if (!valid) {
+        report_code(sink, ERR_INVALID_PARAM);
+        return ERR_INVALID_PARAM;
+    }
+    // The run empties the output before it reads any input: such a request
+    // would destroy that input.
+    if (rss_output_is_input(q->out_name, q->names, q->count)) {
+        report_message(sink, "Output file \"%s\" is also an input file", q->out_name);
+        return RSS_ERR_OUTPUT_IS_INPUT;
+    }
+    const fold_kernels_t *kernels =
+        tuning.kernels != nullptr ? tuning.kernels : fold_best_kernels();
+    rss_job_t job = {q->out_name, q->phase_res, q->verbose, q->names, q->count,
+                     tuning,      kernels,      false,      sink};
     job.wide_names = u_path_has_wide_mark(job.out_name);
     for (int32_t i = 0; i < job.count && !job.wide_names; ++i) {
         job.wide_names = u_path_has_wide_mark(job.names[i]);
     }
     return run(job);
+}
+
+} // namespace
+
+int32_t rss_compute_tuned(const rss_request_t *request, const rss_sink_t *sink,
+                          const rss_tuning_t &tuning) {
+    return compute(request, sink, tuning, 0);
+}
+
+int32_t rss_compute(const rss_request_t *request, const rss_sink_t *sink) {
+    return compute(request, sink, RSS_TUNING_DEFAULT, 1);
 }

@@ -13,11 +13,15 @@
 #include <cstdint>
 
 // A set of kernels (portable, or AVX2 where the processor has it). The run
-// takes the set in use once, at its start, and hands it down.
+// takes its set once, at its start, and hands it down.
 struct fold_kernels_t;
 
-// The kernels in use: the best the processor has, unless fold_use_portable
-// asked for the portable ones.
+// The best the processor has.
+const fold_kernels_t *fold_best_kernels();
+
+// The kernels tests and benchmarks ask for: the best, unless
+// fold_use_portable asked for the portable ones. The run itself never
+// reads this choice; its caller passes it in the tuning.
 const fold_kernels_t *fold_kernels();
 
 // How one input enters the sum.
@@ -57,7 +61,7 @@ bool result_valid_extent(const unsigned char *counts, int32_t n, int32_t *left, 
 void store_be_counts(const fold_kernels_t *kernels, const unsigned char *counts, unsigned char *out,
                      std::size_t n);
 
-// The kernels in use: "avx2" or "portable" (for benchmarks and tests).
+// The name of fold_kernels() (for benchmarks and tests).
 const char *fold_kernel_name();
 
 // Forces the portable kernels (tests compare both on the same data).

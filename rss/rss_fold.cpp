@@ -3,7 +3,7 @@
 // bit-identical results: every step is one correctly rounded IEEE operation
 // in the same order as the map operations (this file is built without
 // floating-point contraction, so no multiply-add is ever fused).
-#include "tool/rss_fold.h"
+#include "rss/rss_fold.h"
 
 #include "maps/maps.h"
 
@@ -233,7 +233,11 @@ const fold_kernels_t *best_kernels() {
     return &PORTABLE;
 }
 
-const fold_kernels_t *g_kernels = best_kernels();
+// Chosen once, at start-up; never changed after.
+const fold_kernels_t *const BEST = best_kernels();
+
+// Tests only: what fold_kernels gives.
+const fold_kernels_t *g_kernels = BEST;
 
 template <typename Load>
 bool valid_extent(const unsigned char *p, int32_t n, int32_t *left, int32_t *right, Load load) {
@@ -266,6 +270,10 @@ bool valid_extent(const unsigned char *p, int32_t n, int32_t *left, int32_t *rig
 
 const fold_kernels_t *fold_kernels() {
     return g_kernels;
+}
+
+const fold_kernels_t *fold_best_kernels() {
+    return BEST;
 }
 
 bool fold_row(const fold_kernels_t *kernels, const unsigned char *raw, double *sum, std::size_t n,
@@ -302,5 +310,5 @@ const char *fold_kernel_name() {
 }
 
 void fold_use_portable(bool portable) {
-    g_kernels = portable ? &PORTABLE : best_kernels();
+    g_kernels = portable ? &PORTABLE : BEST;
 }

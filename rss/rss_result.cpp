@@ -1,5 +1,5 @@
 // The result of the RSS run, taken in order on the run's thread.
-#include "tool/rss_result.h"
+#include "rss/rss_result.h"
 
 #include <algorithm>
 #include <climits>

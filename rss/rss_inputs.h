@@ -4,9 +4,9 @@
 #pragma once
 
 #include "datafile/datafile.h"
-#include "tool/rss_fold.h"
-#include "tool/rss_units.h"
-#include "tool/tool.h"
+#include "rss/rss_fold.h"
+#include "rss/rss_tuning.h"
+#include "rss/rss_units.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Units of the RSS run.
-#include "tool/rss_units.h"
+#include "rss/rss_units.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Folding bands of the camera frame. Both workers run fold_band and
 // finish_band at once, each on its own bands: the sum rows, counts and
 // buffers of a band belong to the worker that took it.
-#include "tool/rss_bands.h"
+#include "rss/rss_bands.h"
 
 #include "support/support.h"
 

@@ -1,0 +1,35 @@
+// What the run's callers inside the project reach beyond <kelvorin/rss.h>:
+// the sizes the streaming run works with, and the input/output identity
+// check the entry makes before it asks to overwrite.
+#pragma once
+
+#include "rss/rss.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct fold_kernels_t;
+
+constexpr int32_t RSS_BATCH_MAX = 64;
+
+// Tests shrink these to reach several bands and batches, and the run without
+// its helper thread, with small inputs.
+struct rss_tuning_t {
+    std::size_t band_sum_bytes;              // bytes of the sum per band (at least one row)
+    int32_t batch_max;                       // inputs open at once, 1 to RSS_BATCH_MAX
+    bool helper_thread;                      // a second thread takes bands too
+    const fold_kernels_t *kernels = nullptr; // null: the best the processor has
+};
+
+// Bands of 256 KiB (a band's sum stays in the second-level cache while every
+// input of a batch is folded into it), RSS_BATCH_MAX, with the helper thread.
+constexpr rss_tuning_t RSS_TUNING_DEFAULT = {256 * 1024, RSS_BATCH_MAX, true};
+
+// rss_compute with the given tuning. An empty input table is allowed here:
+// the output is made, and the run fails with ERR_WINDOWS_MISMATCHED.
+[[nodiscard]] int32_t rss_compute_tuned(const rss_request_t *request, const rss_sink_t *sink,
+                                        const rss_tuning_t &tuning);
+
+// True when out_name names the same file as one of the inputs (links
+// followed); false when it names no file yet.
+bool rss_output_is_input(const char *out_name, const char *const *names, int32_t count);
