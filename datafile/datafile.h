@@ -244,9 +244,9 @@ struct df_phase_block_t {
                                          df_phase_block_t *block);
 
 // Reads `count` phase values as stored, starting with value `first` of the
-// block at block->offset, without using or moving the stream's position
-// (a positioned read): several threads may read one stream this way. The stream is
-// one whose header df_read_phase_head has read. ERR_CORRUPT_DATA_FILE when
+// block at block->offset, without using or moving the stream's position (a
+// positioned read): several threads may read one stream this way. The stream
+// is one whose header df_read_phase_head has read. ERR_CORRUPT_DATA_FILE when
 // fewer values are there or reading fails.
 [[nodiscard]] int32_t df_read_phase_at(std::FILE *stream, const df_phase_block_t *block,
                                        int64_t first, void *raw, std::size_t count);

@@ -40,9 +40,12 @@ struct kvpy_maps_t {
 // ValueError otherwise. Null matrices for absent maps.
 kvpy_maps_t kvpy_maps(const kvpy_datafile_t &df);
 
-// Raises kelvorin.Error for a library code.
+// Raises kelvorin.Error for a library code, or for a code given by its name.
 [[noreturn]] void kvpy_raise(int32_t code, const py::object &path, const std::string &message,
                              const std::vector<std::string> &messages = {});
+[[noreturn]] void kvpy_raise_name(const std::string &name, const py::object &path,
+                                  const std::string &message,
+                                  const std::vector<std::string> &messages);
 
 // A path (str, bytes or os.PathLike) in the file system's encoding, as the
 // library's narrow paths take it. TypeError or ValueError for what cannot be

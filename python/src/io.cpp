@@ -142,16 +142,22 @@ py::str fs_text(const std::string &text) {
         PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-void kvpy_raise(int32_t code, const py::object &path, const std::string &message,
-                const std::vector<std::string> &messages) {
+void kvpy_raise_name(const std::string &name, const py::object &path, const std::string &message,
+                     const std::vector<std::string> &messages) {
     py::object type = py::module_::import("kelvorin").attr("Error");
     py::list texts;
     for (const std::string &m : messages) {
         texts.append(fs_text(m));
     }
-    py::object error = type(std::string(u_error_name(code)), path, fs_text(message), texts);
+    py::object error = type(name, path, fs_text(message), texts);
     PyErr_SetObject(type.ptr(), error.ptr());
     throw py::error_already_set();
+}
+
+void kvpy_raise(int32_t code, const py::object &path, const std::string &message,
+                const std::vector<std::string> &messages) {
+    const char *name = u_error_text(code);
+    kvpy_raise_name(name != nullptr ? name : u_error_name(code), path, message, messages);
 }
 
 void kvpy_bind_io(py::module_ &m) {

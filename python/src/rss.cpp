@@ -4,7 +4,7 @@
 #include "support/platform_internal.h"
 
 #if KELVORIN_PY_RSS
-#include <kelvorin/rss.h>
+#include "rss/rss.h"
 #endif
 
 #include <cctype>
@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::size_t MAX_INPUTS = 10000;
+constexpr std::size_t MAX_INPUTS = 10000; // as the command line takes them
 
 struct collected_t {
     std::string report;
@@ -49,6 +49,33 @@ int32_t phase_res_code(const py::object &value) {
 [[noreturn]] void refuse(int32_t code, const std::string &message) {
     kvpy_raise(code, py::none(), message, {message});
 }
+
+#if KELVORIN_PY_RSS
+// The name of a run's code: the library's name, or that of the run's own
+// codes for failures that come from no library code.
+std::string code_name(int32_t code) {
+    switch (code) {
+    case RSS_ERR_OUTPUT_IS_INPUT:
+        return "RSS_ERR_OUTPUT_IS_INPUT";
+    case RSS_ERR_CANNOT_CREATE_OUTPUT:
+        return "RSS_ERR_CANNOT_CREATE_OUTPUT";
+    case RSS_ERR_NO_HEIGHT_DATA:
+        return "RSS_ERR_NO_HEIGHT_DATA";
+    case RSS_ERR_NO_VALID_INPUT_DATA:
+        return "RSS_ERR_NO_VALID_INPUT_DATA";
+    case RSS_ERR_CAMERA_SIZE_MISMATCH:
+        return "RSS_ERR_CAMERA_SIZE_MISMATCH";
+    case RSS_ERR_CAMERA_RES_MISMATCH:
+        return "RSS_ERR_CAMERA_RES_MISMATCH";
+    case RSS_ERR_NO_VALID_RESULT:
+        return "RSS_ERR_NO_VALID_RESULT";
+    default:
+        break;
+    }
+    const char *name = u_error_text(code);
+    return name != nullptr ? name : u_error_name(code);
+}
+#endif
 
 bool names_same_file(const std::string &a, const std::string &b) {
     u_file_id_t ia;
@@ -120,8 +147,8 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
         rc = rss_compute(&request, &sink);
     }
     if (rc != 0) {
-        kvpy_raise(rc, py::none(), got.messages.empty() ? std::string() : got.messages.front(),
-                   got.messages);
+        kvpy_raise_name(code_name(rc), py::none(),
+                        got.messages.empty() ? std::string() : got.messages.front(), got.messages);
     }
     // The tool ends a verbose run with this line of its own.
     if (verbose) {
