@@ -27,6 +27,12 @@ command -v wine >/dev/null || need+=(wine wine64)
 [ -f /usr/include/stb/stb_image_write.h ] || need+=(libstb-dev)
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 [ -f /usr/x86_64-w64-mingw32/include/zlib.h ] || need+=(libz-mingw-w64-dev)
+# The Python module, its tests, wheel and package: Debian's interpreter with
+# pybind11, numpy, pytest and the wheel's build tools.
+for package in pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest \
+               python3-build python3-setuptools python3-wheel python3-venv; do
+    dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
+done
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"
     apt-get update -qq

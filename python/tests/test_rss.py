@@ -3,7 +3,6 @@ import shutil
 import subprocess
 import threading
 
-import numpy as np
 import pytest
 
 import kelvorin

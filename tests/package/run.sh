@@ -29,6 +29,14 @@ if grep -q '/kelvorin-info\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; the
     programs+=(kelvorin-info)
 fi
 examples=$(cd examples && ls -- *.dat)
+# The Python module, when the build has it: its files under the site folder.
+python_files=()
+if grep -q '/kelvorin_python\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; then
+    python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+    site=$(sed -n 's/^KELVORIN_PYTHON_INSTALL_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+    so=$(cd "$build/python/kelvorin" && ls _core*.so)
+    python_files=("$site/kelvorin/"{__init__.py,__init__.pyi,py.typed,"$so"})
+fi
 
 need() { # command package
     command -v "$1" >/dev/null && return
@@ -94,7 +102,8 @@ expected=$( (for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$
              echo lib/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
              echo lib/libkelvorin_{datafile,maps,support}.a lib/pkgconfig/kelvorin.pc
              echo share/doc/kelvorin/README.md
-             for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done) |
+             for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done
+             for f in "${python_files[@]}"; do echo "$f"; done) |
            tr ' ' '\n' | sort)
 actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
 same_list "installed tree" "$expected" "$actual"
@@ -164,6 +173,35 @@ lint=$(lintian --fail-on error "$runtime_deb" "$dev_deb" 2>&1) || lint_rc=$?
 echo "$lint" | grep -v 'running with root privileges' || true
 [ "$lint_rc" = 0 ] || fail "lintian reports errors"
 echo "$(basename "$runtime_deb"), $(basename "$dev_deb"): file lists, metadata and lintian (no errors)"
+
+# --- Python: the .deb unpacked into a scratch root, the wheel in a fresh venv ---
+if [ ${#python_files[@]} -gt 0 ]; then
+    python_deb=$build/packages/python3-kelvorin_${version}_amd64.deb
+    expected=$( (for f in "${python_files[@]}"; do echo "usr/$f"; done
+                 echo usr/share/doc/python3-kelvorin/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
+    same_list "$(basename "$python_deb")" "$expected" "$(deb_files "$python_deb")"
+    check_field "$python_deb" Package '^python3-kelvorin$'
+    check_field "$python_deb" Depends 'python3-numpy'
+    lint=$(lintian --fail-on error "$python_deb" 2>&1) || { echo "$lint" >&2; fail "lintian reports errors"; }
+    # Imports the package from where it lies and reads every example.
+    try_module() { # label interpreter [PYTHONPATH]
+        PYTHONPATH=${3:-} "$2" -c '
+import sys, kelvorin
+assert kelvorin.__file__.startswith(sys.argv[1]), kelvorin.__file__
+for name in sys.argv[2:]:
+    assert kelvorin.read(name).heights("nm") is not None
+' "$4" "$root"/examples/*.dat || fail "import kelvorin from the $1 failed"
+        echo "$1: import kelvorin, read the examples"
+    }
+    root_dir=$scratch/python-root
+    dpkg-deb -x "$python_deb" "$root_dir"
+    try_module "$(basename "$python_deb") (scratch root)" "$python" "$root_dir/usr/$site" "$root_dir"
+    (cd "$build" && cmake --build . --target python_wheel >/dev/null) || fail "the wheel failed"
+    wheel=$(ls "$build"/packages/kelvorin-"$version"-*.whl)
+    "$python" -m venv --system-site-packages "$scratch/venv"
+    "$scratch/venv/bin/pip" install -q --no-index "$wheel" || fail "pip install $wheel failed"
+    try_module "$(basename "$wheel") (fresh venv)" "$scratch/venv/bin/python" "" "$scratch/venv"
+fi
 
 # Installed on this machine and removed again. A kelvorin package that was
 # there before is not touched.
