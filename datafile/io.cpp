@@ -62,10 +62,7 @@ int32_t read_phase_block(std::FILE *stream, int_map_t *map) {
         std::ferror(stream) != 0) {
         return ERR_CORRUPT_DATA_FILE;
     }
-    auto *bytes = reinterpret_cast<unsigned char *>(map->matrix);
-    for (std::size_t i = 0; i < values; ++i) {
-        df_be32_to_host(bytes + 4 * i);
-    }
+    df_swap32_block(reinterpret_cast<uint32_t *>(map->matrix), values);
     return 0;
 }
 
@@ -187,13 +184,12 @@ int32_t write_intens_block(std::FILE *stream, const intens_map_t *map, std::size
 }
 
 int32_t write_phase_block(std::FILE *stream, const int_map_t *map, std::size_t values) {
-    auto *buffer = static_cast<unsigned char *>(u_malloc_fn(values * sizeof(int32_t)));
+    auto *buffer = static_cast<uint32_t *>(u_malloc_fn(values * sizeof(int32_t)));
     if (buffer == nullptr) {
         return ERR_NO_MEM;
     }
-    for (std::size_t i = 0; i < values; ++i) {
-        df_store_be32(buffer + 4 * i, static_cast<uint32_t>(map->matrix[i]));
-    }
+    std::memcpy(buffer, map->matrix, values * sizeof(int32_t));
+    df_swap32_block(buffer, values);
     const bool whole = std::fwrite(buffer, sizeof(int32_t), values, stream) == values;
     u_free_fn(buffer);
     return whole ? 0 : ERR_CANT_WRITE_FILE;

@@ -25,7 +25,11 @@ py::object read_file(const py::object &path) {
     int32_t rc = 0;
     {
         py::gil_scoped_release nogil;
-        rc = df_read_with_format(name.c_str(), &format, &df->info, &df->hdr, &intens, &phase);
+        // A folder would pass for a file cut short, and reading a pipe could
+        // wait for ever.
+        rc = u_is_regular_file(name.c_str())
+                 ? df_read_with_format(name.c_str(), &format, &df->info, &df->hdr, &intens, &phase)
+                 : ERR_CANT_OPEN_FILE;
     }
     if (rc != 0) {
         kvpy_raise(rc, kvpy_path_object(path), "");
@@ -93,9 +97,10 @@ const char *const READ_DOC = R"(Reads a data file: header, intensity block and p
 
 path is a str, bytes or os.PathLike. Returns a DataFile. Raises
 kelvorin.Error, whose .code is the reader's ERR_... name
-(ERR_CANT_OPEN_FILE, ERR_NOT_A_DATA_FILE, ERR_PREMATURE_EOF,
-ERR_CORRUPT_DATA_FILE, ERR_DATASET_DIM_TOO_LARGE, ERR_PARAM_OUT_OF_RANGE,
-ERR_NO_MEM) and .path the path.)";
+(ERR_CANT_OPEN_FILE, also for a folder or anything else that is no regular
+file, ERR_NOT_A_DATA_FILE, ERR_PREMATURE_EOF, ERR_CORRUPT_DATA_FILE,
+ERR_DATASET_DIM_TOO_LARGE, ERR_PARAM_OUT_OF_RANGE, ERR_NO_MEM) and .path the
+path.)";
 
 const char *const WRITE_DOC = R"(Writes a DataFile to path.
 

@@ -36,8 +36,9 @@ int32_t phase_res_code(const py::object &value) {
                 return i;
             }
         }
-    } else if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value)) {
-        const auto code = value.cast<int64_t>();
+    } else if (!py::isinstance<py::bool_>(value) && PyIndex_Check(value.ptr()) != 0) {
+        const auto code =
+            py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr())).cast<int64_t>();
         if (code >= 0 && code <= 2) {
             return static_cast<int32_t>(code);
         }

@@ -65,9 +65,10 @@ def test_reader_codes(damage, code, write_bytes):
 
 
 def test_missing_file_and_path_types(tmp_path):
-    with pytest.raises(kelvorin.Error) as e:
-        kelvorin.read(tmp_path / "none.dat")
-    assert e.value.code == "ERR_CANT_OPEN_FILE" and e.value.path == str(tmp_path / "none.dat")
+    for name in ["none.dat", "."]:
+        with pytest.raises(kelvorin.Error) as e:
+            kelvorin.read(tmp_path / name)
+        assert e.value.code == "ERR_CANT_OPEN_FILE" and e.value.path == str(tmp_path / name)
     assert kelvorin.read(os.fsencode(EXAMPLES[0])).phase is not None
     with pytest.raises(TypeError):
         kelvorin.read(42)
@@ -125,6 +126,8 @@ def test_arrays_outlive_their_datafile(write_bytes):
     df.phase = np.ones((2, 2))
     del df
     np.testing.assert_array_equal(kept, first)
+    if os.environ.get("KELVORIN_SANITIZED"):
+        return  # the sanitizer keeps freed memory in quarantine; it checks the use above
     # Reading, replacing and dropping many times leaves no memory behind.
     def resident():
         with open("/proc/self/statm") as f:
