@@ -196,7 +196,7 @@ for name in sys.argv[2:]:
     root_dir=$scratch/python-root
     dpkg-deb -x "$python_deb" "$root_dir"
     try_module "$(basename "$python_deb") (scratch root)" "$python" "$root_dir/usr/$site" "$root_dir"
-    (cd "$build" && cmake --build . --target python_wheel >/dev/null) || fail "the wheel failed"
+    out=$(cmake --build "$build" --target python_wheel 2>&1) || { echo "$out" >&2; fail "the wheel failed"; }
     wheel=$(ls "$build"/packages/kelvorin-"$version"-*.whl)
     "$python" -m venv --system-site-packages "$scratch/venv"
     "$scratch/venv/bin/pip" install -q --no-index "$wheel" || fail "pip install $wheel failed"
