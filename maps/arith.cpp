@@ -1,6 +1,7 @@
 // Per-pixel arithmetic of the RSS: conversions, scale, square, add, square
 // root, and the valid-data window search.
 #include "maps/maps.h"
+#include "maps/round.h"
 
 #include "support/support.h"
 
@@ -22,9 +23,6 @@ inline bool dbl_valid(double x) {
 inline bool int_valid(int32_t v) {
     return v < INT_MAP_INVALID;
 }
-
-constexpr double ROUND_MIN = -67108864.0; // -2^26
-constexpr double ROUND_MAX = 67108863.0;  // 2^26 - 1
 
 } // namespace
 
@@ -49,18 +47,7 @@ int32_t dbl_map_to_int(const dbl_map_t *src, int_map_t *dst) {
     const double *s = src->matrix;
     int32_t *d = dst->matrix;
     for (uint32_t i = 0; i < n; ++i) {
-        const double x = s[i];
-        if (x >= ROUND_MIN && x <= ROUND_MAX) {
-            // Half away from zero, decided on the exact fractional part:
-            // x + 0.5 is not exact (0.49999999999999994 + 0.5 rounds up to
-            // 1.0), and some runtimes' round() share that fault.
-            const double whole = std::trunc(x);
-            const double rounded =
-                std::fabs(x - whole) >= 0.5 ? whole + std::copysign(1.0, x) : whole;
-            d[i] = static_cast<int32_t>(rounded);
-        } else {
-            d[i] = INT_MAP_INVALID;
-        }
+        d[i] = map_round_count(s[i]);
     }
     return 0;
 }

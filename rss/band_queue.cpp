@@ -3,7 +3,9 @@
 // throwing, and the run then works on its own thread instead.
 #include "rss/band_queue.h"
 
-#include <system_error>
+#include "support/support.h"
+
+#include <cstring>
 
 namespace {
 
@@ -63,7 +65,9 @@ bool bq_start(band_queue_t *q) {
     try {
         q->helper = std::thread(helper_main, q);
         q->helper_running = true;
-    } catch (const std::system_error &) {
+    } catch (...) {
+        // No thread (std::system_error) or no memory for its state
+        // (std::bad_alloc): the run's thread does all the work.
         q->helper_running = false;
     }
     return q->helper_running;
@@ -82,29 +86,17 @@ void bq_stop(band_queue_t *q) {
     q->helper_running = false;
 }
 
-void bq_post(band_queue_t *q, bq_task_fn task, void *context, bool makes_output) {
+void bq_post(band_queue_t *q, bq_task_fn task, void *context) {
     const guard_t guard(q->lock);
     q->task = task;
     q->context = context;
     q->helper_busy = true;
-    q->output_pending = makes_output;
     q->changed.notify_all();
 }
 
 void bq_wait_helper(band_queue_t *q) {
     guard_t guard(q->lock);
     q->changed.wait(guard, [q] { return !q->helper_busy; });
-}
-
-void bq_output_made(band_queue_t *q) {
-    const guard_t guard(q->lock);
-    q->output_pending = false;
-    q->changed.notify_all();
-}
-
-bool bq_output_pending(band_queue_t *q) {
-    const guard_t guard(q->lock);
-    return q->output_pending;
 }
 
 void bq_begin_batch(band_queue_t *q, int32_t bands, bool collect, int32_t slots,
@@ -117,6 +109,32 @@ void bq_begin_batch(band_queue_t *q, int32_t bands, bool collect, int32_t slots,
     q->slots = slots;
     q->ready = ready;
     q->accepted = 0;
+}
+
+int32_t bq_ring_alloc(bq_ring_t *r, int32_t bands, bool ring) {
+    r->bands = bands;
+    r->ready = static_cast<unsigned char *>(u_malloc_fn(static_cast<std::size_t>(bands)));
+    r->slots =
+        ring ? static_cast<unsigned char *>(u_malloc_fn(RSS_SLOTS * RSS_PIECE_BYTES)) : nullptr;
+    if (r->ready == nullptr || (ring && r->slots == nullptr)) {
+        return ERR_NO_MEM;
+    }
+    std::memset(r->ready, 0, static_cast<std::size_t>(bands));
+    return 0;
+}
+
+void bq_ring_free(bq_ring_t *r) {
+    u_free_fn(r->ready);
+    u_free_fn(r->slots);
+    *r = bq_ring_t{};
+}
+
+unsigned char *bq_slot(const bq_ring_t &r, int32_t band) {
+    return r.slots + static_cast<std::size_t>(band % RSS_SLOTS) * RSS_PIECE_BYTES;
+}
+
+void bq_begin_ring(band_queue_t *q, const bq_ring_t &r, bool collect) {
+    bq_begin_batch(q, r.bands, collect, r.slots != nullptr ? RSS_SLOTS : 0, r.ready);
 }
 
 bq_step_t bq_next(band_queue_t *q, bool consumer, int32_t *held) {

@@ -10,10 +10,12 @@
 // result in order by the run's thread (the consumer). When finished bands
 // wait in a ring of slots, a worker that has folded a band holds it until
 // its slot is free, that is until the band `slots` places before it has been
-// taken.
+// taken. The ring and the ready flags are kept here too (bq_ring_t), with
+// the ring's indexing; the module knows nothing of what the bands hold.
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -36,6 +38,34 @@ struct bq_step_t {
 
 using bq_task_fn = void (*)(void *context);
 
+// A worker's buffer, and a slot of the ring: one input's counts for a band,
+// rows of an input read only to be scanned, or result rows on their way to
+// the output file. It holds at least one row of the widest window, and a
+// band's counts (band rows x width x 4 bytes) always fit one.
+constexpr std::size_t RSS_PIECE_BYTES = 128 * 1024;
+static_assert(RSS_PIECE_BYTES >= 32767 * 4, "one row of the widest window fits a piece");
+
+// Finished bands whose counts can wait, in a single pass, for the run's
+// thread to take them in order.
+constexpr int32_t RSS_SLOTS = 16;
+static_assert(RSS_SLOTS >= 2, "each worker holds a band while the consumer takes another");
+
+// The storage the queue works on, allocated by the run's thread before any
+// band is folded: a ready flag per band and, in a single pass, the ring.
+struct bq_ring_t {
+    unsigned char *ready; // a flag per band (read and written under the queue's lock)
+    unsigned char *slots; // RSS_SLOTS pieces, or null: finished bands stay in place
+    int32_t bands;
+};
+
+// Allocates the flags, and the ring when `ring`. Safe to free when it fails.
+[[nodiscard]] int32_t bq_ring_alloc(bq_ring_t *r, int32_t bands, bool ring);
+void bq_ring_free(bq_ring_t *r);
+
+// Band `band`'s slot: written by the worker that finishes the band, read by
+// the consumer once it is ready (the queue orders the two).
+unsigned char *bq_slot(const bq_ring_t &r, int32_t band);
+
 struct band_queue_t {
     // The run's thread only.
     std::thread helper; // the helper thread, when helper_running
@@ -45,11 +75,10 @@ struct band_queue_t {
     std::condition_variable changed;
 
     // Under the lock: the helper's task.
-    bq_task_fn task;     // posted and not yet started; null when none
-    void *context;       // the task's argument
-    bool helper_busy;    // a task is posted and has not ended ("helper done" when false)
-    bool stop;           // the helper thread is to end
-    bool output_pending; // the helper's task makes the output file and has not yet
+    bq_task_fn task;  // posted and not yet started; null when none
+    void *context;    // the task's argument
+    bool helper_busy; // a task is posted and has not ended ("helper done" when false)
+    bool stop;        // the helper thread is to end
 
     // Under the lock: the current batch.
     int32_t bands;        // bands of the camera frame
@@ -71,22 +100,18 @@ bool bq_start(band_queue_t *q);
 void bq_stop(band_queue_t *q);
 
 // Runs task(context) on the helper (which must be running and idle).
-// `makes_output`: the task makes the output file first (bq_output_made).
-void bq_post(band_queue_t *q, bq_task_fn task, void *context, bool makes_output);
+void bq_post(band_queue_t *q, bq_task_fn task, void *context);
 
 // Waits until the helper's task has ended; returns at once when none runs.
 void bq_wait_helper(band_queue_t *q);
-
-// The helper has made the output file (or tried): the run's thread may look.
-void bq_output_made(band_queue_t *q);
-
-// Whether the helper is still to make the output file.
-bool bq_output_pending(band_queue_t *q);
 
 // Sets up a batch of `bands` bands; the helper must be idle. `ready` holds a
 // zeroed flag per band when `collect`.
 void bq_begin_batch(band_queue_t *q, int32_t bands, bool collect, int32_t slots,
                     unsigned char *ready);
+
+// The same over a ring's bands: RSS_SLOTS slots when it has them.
+void bq_begin_ring(band_queue_t *q, const bq_ring_t &r, bool collect);
 
 // The next step of a worker, waiting as long as there is none yet. *held is
 // the band the worker has folded and not yet finished, or -1; the consumer

@@ -6,7 +6,7 @@
 #include "support/support.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cassert>
 
 namespace {
 
@@ -64,15 +64,16 @@ int32_t sums_alloc(rss_sums_t *s, const rss_frame_t &frame, std::size_t band_sum
     s->width = frame.camera_width;
     s->height = frame.camera_height;
     const std::size_t width = static_cast<std::size_t>(s->width);
+    // A band's counts must fit one piece: a worker's buffer, a slot of the
+    // ring, and in batches the rows packed at the front of the sum.
     const std::size_t rows =
         std::min(band_sum_bytes / (sizeof(double) * width), RSS_PIECE_BYTES / (4 * width));
     s->band_rows = static_cast<int32_t>(std::clamp<std::size_t>(rows, 1, s->height));
+    assert(static_cast<std::size_t>(s->band_rows) * 4 * width <= RSS_PIECE_BYTES);
     s->bands = (s->height + s->band_rows - 1) / s->band_rows;
-    s->ready = static_cast<unsigned char *>(u_malloc_fn(static_cast<std::size_t>(s->bands)));
-    if (s->ready == nullptr) {
-        return ERR_NO_MEM;
+    if (const int32_t code = bq_ring_alloc(&s->ring, s->bands, s->single_pass); code != 0) {
+        return code;
     }
-    std::memset(s->ready, 0, static_cast<std::size_t>(s->bands));
     if (!s->single_pass) {
         return alloc_dbl(&s->sum, s->width, s->height);
     }
@@ -83,11 +84,7 @@ int32_t sums_alloc(rss_sums_t *s, const rss_frame_t &frame, std::size_t band_sum
     }
     s->result.window =
         window_t{0, 0, static_cast<int16_t>(s->width), static_cast<int16_t>(s->height)};
-    if (const int32_t code = int_map_alloc(&s->result); code != 0) {
-        return code;
-    }
-    s->slots = static_cast<unsigned char *>(u_malloc_fn(RSS_SLOTS * RSS_PIECE_BYTES));
-    return s->slots == nullptr ? ERR_NO_MEM : 0;
+    return int_map_alloc(&s->result);
 }
 
 void sums_free(rss_sums_t *s) {
@@ -96,14 +93,11 @@ void sums_free(rss_sums_t *s) {
         dbl_map_free(&band);
     }
     int_map_free(&s->result);
-    u_free_fn(s->ready);
-    u_free_fn(s->slots);
+    bq_ring_free(&s->ring);
     for (unsigned char *&buffer : s->buffer) {
         u_free_fn(buffer);
         buffer = nullptr;
     }
-    s->ready = nullptr;
-    s->slots = nullptr;
 }
 
 int32_t band_top(const rss_sums_t &s, int32_t band) {
@@ -149,8 +143,10 @@ void fold_band(const rss_sums_t &s, rss_batch_t *b, band_queue_t *q, int32_t wor
 void finish_band(const rss_sums_t &s, int32_t worker, int32_t band) {
     const std::size_t width = static_cast<std::size_t>(s.width);
     const int32_t top = band_top(s, band);
+    // In batches the counts are packed at the front of the sum, over rows
+    // already finished: safe only because bands are finished in order.
     unsigned char *counts = s.single_pass
-                                ? s.slots + (band % RSS_SLOTS) * RSS_PIECE_BYTES
+                                ? bq_slot(s.ring, band)
                                 : reinterpret_cast<unsigned char *>(s.sum.matrix) + 4 * width * top;
     for (int32_t row = top; row < band_end(s, band); ++row) {
         finish_row(s.kernels, sum_row(s, worker, row), counts, width);
@@ -163,6 +159,5 @@ const unsigned char *finished_row(const rss_sums_t &s, int32_t row) {
     if (!s.single_pass) {
         return reinterpret_cast<const unsigned char *>(s.sum.matrix) + 4 * width * row;
     }
-    const int32_t band = row / s.band_rows;
-    return s.slots + (band % RSS_SLOTS) * RSS_PIECE_BYTES + 4 * width * (row % s.band_rows);
+    return bq_slot(s.ring, row / s.band_rows) + 4 * width * (row % s.band_rows);
 }

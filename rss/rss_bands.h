@@ -18,16 +18,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// A worker's buffer: one input's counts for a band, rows of an input read
-// only to be scanned, or result rows on their way to the output file. It
-// holds at least one row of the widest window.
-constexpr std::size_t RSS_PIECE_BYTES = 128 * 1024;
-static_assert(RSS_PIECE_BYTES >= 32767 * 4);
-
-// Finished bands whose counts can wait, in a single pass, for the run's
-// thread to take them in order.
-constexpr int32_t RSS_SLOTS = 16;
-
 struct rss_sums_t {
     // Fixed by the run's thread before any band is folded; read-only after.
     const fold_kernels_t *kernels;
@@ -40,12 +30,10 @@ struct rss_sums_t {
     // Storage, allocated and released by the run's thread.
     unsigned char *buffer[RSS_WORKERS]; // worker w's pieces: worker w only
     dbl_map_t band[RSS_WORKERS];        // single pass: worker w's band of the sum: worker w only
-    dbl_map_t sum;        // in batches: the sum over the frame; a band's rows belong to
-                          // the worker that took the band, finished rows to the run's thread
-    unsigned char *slots; // single pass: band b's counts in slot b % RSS_SLOTS, the
-                          // finishing worker's until the band is ready, then the run's thread's
-    unsigned char *ready; // a flag per band, for the queue (read and written under its lock)
-    int_map_t result;     // single pass: counts of rows not written ahead: the run's thread
+    dbl_map_t sum;    // in batches: the sum over the frame; a band's rows belong to
+                      // the worker that took the band, finished rows to the run's thread
+    bq_ring_t ring;   // the ready flags, and in a single pass the ring of finished bands
+    int_map_t result; // single pass: counts of rows not written ahead: the run's thread
 };
 
 // The workers' piece buffers.

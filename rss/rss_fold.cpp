@@ -6,6 +6,7 @@
 #include "rss/rss_fold.h"
 
 #include "maps/maps.h"
+#include "maps/round.h"
 
 #include <cmath>
 #include <cstring>
@@ -20,8 +21,6 @@ namespace {
 
 constexpr double INVALID_MARK = std::numeric_limits<double>::quiet_NaN();
 constexpr double COUNT_INVALID_FROM = 2147483640.0; // INT_MAP_INVALID as a double
-constexpr double ROUND_MIN = -67108864.0;
-constexpr double ROUND_MAX = 67108863.0;
 
 inline int32_t load_be32(const unsigned char *p) {
     const uint32_t v =
@@ -78,10 +77,7 @@ void finish_portable(const double *sum, unsigned char *out, std::size_t n) {
         std::memcpy(&x, bytes + 8 * i, sizeof x);
         int32_t count = INT_MAP_INVALID;
         if (x < DBL_MAP_INVALID) {
-            x = x > 0.0 ? std::sqrt(x) : 0.0;
-            if (x >= ROUND_MIN && x <= ROUND_MAX) {
-                count = static_cast<int32_t>(std::round(x));
-            }
+            count = map_round_count(x > 0.0 ? std::sqrt(x) : 0.0);
         }
         std::memcpy(out + 4 * i, &count, sizeof count);
     }
@@ -160,7 +156,7 @@ __attribute__((target("avx2"))) bool fold_avx2(const unsigned char *raw, double 
 // the sum from below.
 __attribute__((target("avx2"))) void finish_avx2(const double *sum, unsigned char *out,
                                                  std::size_t n) {
-    const __m256d round_max = _mm256_set1_pd(ROUND_MAX);
+    const __m256d round_max = _mm256_set1_pd(MAP_ROUND_MAX);
     const __m256d half = _mm256_set1_pd(0.5);
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d invalid = _mm256_set1_pd(COUNT_INVALID_FROM);

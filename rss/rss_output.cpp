@@ -17,24 +17,18 @@ bool close_ahead(rss_output_t *o) {
 
 } // namespace
 
-void output_make(rss_output_t *o) {
+bool output_make(rss_output_t *o) {
     std::FILE *file = u_fopen_path(o->name, "w");
-    if (file != nullptr) {
-        std::fclose(file);
-        o->state = OUT_EMPTIED;
+    if (file == nullptr) {
+        return false;
     }
+    std::fclose(file);
+    o->state = OUT_EMPTIED;
+    return true;
 }
 
-bool output_settle(rss_output_t *o) {
-    // A try made while the first inputs were open is made again now that
-    // they are closed: it may only have run out of file handles.
-    if (o->state == OUT_NOT_MADE) {
-        output_make(o);
-        if (o->state == OUT_NOT_MADE) {
-            o->state = OUT_CANT_CREATE;
-        }
-    }
-    return o->state != OUT_CANT_CREATE;
+bool output_may_begin_ahead(const rss_output_t *o) {
+    return o->state == OUT_EMPTIED;
 }
 
 bool output_begin_ahead(rss_output_t *o, const df_hdr_t *record, int32_t first_row) {
@@ -43,7 +37,7 @@ bool output_begin_ahead(rss_output_t *o, const df_hdr_t *record, int32_t first_r
     }
     const window_t any = {0, 0, 1, 1};
     unsigned char header[DF_LONG_HEADER];
-    if (o->wide_names || !u_is_regular_file(o->name) ||
+    if (o->whole_only || !u_is_regular_file(o->name) ||
         df_phase_header(nullptr, record, &any, header, &o->header) != 0) {
         o->state = OUT_WHOLE_ONLY;
         return false;
@@ -66,6 +60,10 @@ bool output_begin_ahead(rss_output_t *o, const df_hdr_t *record, int32_t first_r
 
 bool output_writing_ahead(const rss_output_t *o) {
     return o->state == OUT_AHEAD;
+}
+
+bool output_ahead_started(const rss_output_t *o) {
+    return o->state == OUT_AHEAD || o->state == OUT_AHEAD_FAILED;
 }
 
 void output_write_ahead(rss_output_t *o, const void *bytes, std::size_t n) {

@@ -11,8 +11,7 @@
 #include <cstdio>
 
 enum output_state : uint8_t {
-    OUT_NOT_MADE,      // not yet created or emptied (or the last try failed)
-    OUT_CANT_CREATE,   // cannot be created: the run fails with that message
+    OUT_NOT_MADE,      // not yet created or emptied, or that failed
     OUT_EMPTIED,       // created or emptied; the result is still to come
     OUT_WHOLE_ONLY,    // as emptied, but it cannot be written ahead
     OUT_AHEAD,         // rows of the result written ahead, the header's place kept
@@ -22,24 +21,22 @@ enum output_state : uint8_t {
     OUT_FAILED,        // writing the result failed; left as the writing left it
 };
 
-// The run's thread owns it, except that the helper makes it (output_make)
-// while the band queue says the output is pending.
+// The run's thread only.
 struct rss_output_t {
     const char *name;
-    bool wide_names; // some name of the run lies behind a byte-order mark
+    bool whole_only; // never written ahead: a name behind a byte-order mark, or as tuned
     output_state state;
     std::FILE *file;    // open while written ahead
     std::size_t header; // bytes kept for the header when written ahead
     int32_t next_row;   // next camera row to write ahead
 };
 
-// Creates or empties the file: OUT_NOT_MADE to OUT_EMPTIED, or it stays
-// OUT_NOT_MADE when that fails.
-void output_make(rss_output_t *o);
+// Creates or empties the file: OUT_NOT_MADE to OUT_EMPTIED; false (and it
+// stays OUT_NOT_MADE) when that fails.
+bool output_make(rss_output_t *o);
 
-// Makes the file unless that happened; false (and OUT_CANT_CREATE) when it
-// cannot be made.
-bool output_settle(rss_output_t *o);
+// Whether writing ahead may still begin (made, and nothing tried yet).
+bool output_may_begin_ahead(const rss_output_t *o);
 
 // Starts writing ahead from camera row first_row, when the file allows it:
 // only a regular file can take its header last, and a name behind a
@@ -50,6 +47,10 @@ bool output_begin_ahead(rss_output_t *o, const df_hdr_t *record, int32_t first_r
 
 // Whether rows may still be written ahead (OUT_AHEAD).
 bool output_writing_ahead(const rss_output_t *o);
+
+// Whether writing ahead has begun, failed since or not: rows go to the file
+// and are not kept.
+bool output_ahead_started(const rss_output_t *o);
 
 // Appends rows written ahead; the failure is kept for the end.
 void output_write_ahead(rss_output_t *o, const void *bytes, std::size_t n);

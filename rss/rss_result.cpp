@@ -2,6 +2,7 @@
 #include "rss/rss_result.h"
 
 #include <algorithm>
+#include <cassert>
 #include <climits>
 #include <cstring>
 
@@ -22,10 +23,6 @@ const unsigned char *counts_row(const rss_result_t &r, const rss_sums_t &s, int3
         }
     }
     return finished_row(s, row);
-}
-
-bool written_ahead(const rss_output_t *o) {
-    return o->state == OUT_AHEAD || o->state == OUT_AHEAD_FAILED;
 }
 
 // Writes camera rows [first, end) over the columns of the span to the file
@@ -59,7 +56,7 @@ void write_rows(const rss_result_t &r, const rss_sums_t &s, rss_output_t *o, int
 void maybe_begin_ahead(const rss_result_t &r, rss_output_t *o, const rss_frame_t &frame,
                        int32_t input_count) {
     if (r.valid.top < 0 || r.valid.left != r.span_left || r.valid.right != r.span_right ||
-        o->state != OUT_EMPTIED) {
+        !output_may_begin_ahead(o)) {
         return;
     }
     df_hdr_t record;
@@ -84,8 +81,9 @@ void result_add_span(rss_result_t *r, const rss_batch_t &b) {
     }
 }
 
-void result_accept_band(rss_result_t *r, const rss_sums_t &s, rss_output_t *o, band_queue_t *q,
+void result_accept_band(rss_result_t *r, const rss_sums_t &s, rss_output_t *o,
                         const rss_frame_t &frame, int32_t input_count, int32_t band) {
+    assert(band == r->accepted); // in order: batches pack counts over finished rows
     if (!s.single_pass) {
         finish_band(s, RSS_MAIN, band);
     }
@@ -99,12 +97,8 @@ void result_accept_band(rss_result_t *r, const rss_sums_t &s, rss_output_t *o, b
             r->valid.bottom = row;
         }
     }
-    // The output is not looked at while the helper may still be making it.
-    const bool output_made = !bq_output_pending(q);
-    if (output_made) {
-        maybe_begin_ahead(*r, o, frame, input_count);
-    }
-    if (output_made && written_ahead(o)) {
+    maybe_begin_ahead(*r, o, frame, input_count);
+    if (output_ahead_started(o)) {
         if (o->next_row <= r->valid.bottom) {
             write_rows(*r, s, o, o->next_row, r->valid.bottom + 1);
             o->next_row = r->valid.bottom + 1;

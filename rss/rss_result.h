@@ -32,8 +32,8 @@ void result_add_span(rss_result_t *r, const rss_batch_t &b);
 // certain, or in a single pass keeps the band's counts in the result map.
 // Rows below the last valid row so far wait, since the result may end above
 // them. `frame` and `input_count` give the header's length when writing
-// ahead starts; `q` says whether the output file is made yet.
-void result_accept_band(rss_result_t *r, const rss_sums_t &s, rss_output_t *o, band_queue_t *q,
+// ahead starts.
+void result_accept_band(rss_result_t *r, const rss_sums_t &s, rss_output_t *o,
                         const rss_frame_t &frame, int32_t input_count, int32_t band);
 
 // The smallest window holding every valid result pixel; false when none is.

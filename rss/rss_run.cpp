@@ -3,22 +3,23 @@
 // root, trims the result to its valid data and writes it as a data file.
 //
 // The run streams its inputs instead of holding them whole. Inputs are taken
-// in batches whose files are open together (tool/rss_inputs.h). The camera
-// frame is cut into bands (tool/rss_bands.h), and every input of a batch is
+// in batches whose files are open together (rss/rss_inputs.h). The camera
+// frame is cut into bands (rss/rss_bands.h), and every input of a batch is
 // folded into a band before the band is left. Two workers, the run's thread
-// and a helper thread, take bands in turn (tool/band_queue.h, the one place
-// where they meet), each reading the band's rows of every input and folding
-// them, so that data read by one processor is folded by the same one. The
-// pixel arithmetic is that of the map operations (tool/rss_fold.h), so the
-// result is bit-identical to running them input by input.
+// and a helper thread, take bands in turn (rss/band_queue.h: the one place
+// where they meet, with the ring of finished bands), each reading the band's
+// rows of every input and folding them, so that data read by one processor
+// is folded by the same one. The pixel arithmetic is that of the map
+// operations (rss/rss_fold.h), so the result is bit-identical to running
+// them input by input.
 //
 // In the batch that holds the last input, the run's thread takes the
-// finished bands in order into the result (tool/rss_result.h) and writes the
+// finished bands in order into the result (rss/rss_result.h) and writes the
 // output file ahead of the end as soon as that is possible
-// (tool/rss_output.h).
+// (rss/rss_output.h, which alone decides what happens to the file).
 //
 // Messages and report lines come out exactly as an input-by-input run writes
-// them (tool/rss_report.h): a batch's lines are written once it is folded in
+// them (rss/rss_report.h): a batch's lines are written once it is folded in
 // full, input by input, and the first failure in input order ends the run.
 #include "rss/rss.h"
 
@@ -51,41 +52,25 @@ struct rss_job_t {
 };
 
 // The run's working set. Who owns each part is said where the part's record
-// is declared; the helper thread reaches the run only through helper_task.
+// is declared; the helper thread reaches the run only through helper_bands.
 struct rss_run_t {
     const rss_job_t *job;
-    band_queue_t queue;   // shared by both threads, under its lock
-    rss_inputs_t inputs;  // the run's thread only
-    rss_batch_t batch;    // members: the run's thread, read-only while folding; work: per worker
-    rss_frame_t frame;    // the run's thread; read-only while folding
-    rss_sums_t sums;      // see rss_sums_t
-    rss_result_t result;  // the run's thread only
-    rss_output_t output;  // the run's thread; the helper's while the queue says it is pending
-    bool output_reported; // its message or report lines are written (the run's thread)
-    int64_t latest_time;  // latest input time stamp so far (the run's thread)
-    int32_t reported;     // inputs whose lines are written, without failure (the run's thread)
+    band_queue_t queue;  // shared by both threads, under its lock
+    rss_inputs_t inputs; // the run's thread only
+    rss_batch_t batch;   // members: the run's thread, read-only while folding; work: per worker
+    rss_frame_t frame;   // the run's thread; read-only while folding
+    rss_sums_t sums;     // see rss_sums_t
+    rss_result_t result; // the run's thread only
+    rss_output_t output; // the run's thread only
+    int64_t latest_time; // latest input time stamp so far (the run's thread)
+    int32_t reported;    // inputs whose lines are written, without failure (the run's thread)
 };
 
-// Whether the helper may make the output file while the first inputs are
-// read: it exists (emptying it takes time in proportion to its length,
-// creating it does not; that it is none of the inputs is checked first).
-// Names behind a byte-order mark would take memory to look at; a run with
-// them makes the file first.
-bool output_may_wait(const rss_run_t &r) {
-    const rss_job_t &job = *r.job;
-    return r.queue.helper_running && r.sums.single_pass && !job.wide_names &&
-           u_is_regular_file(job.out_name);
-}
-
-// Makes the output file unless that happened, and writes what comes of it:
+// Makes (creates or empties) the output file, and writes what comes of it:
 // the message when it cannot be made, which ends the run, else its report
 // lines.
-int32_t settle_output(rss_run_t &r) {
-    if (r.output_reported) {
-        return 0;
-    }
-    r.output_reported = true;
-    if (!output_settle(&r.output)) {
+int32_t make_output(rss_run_t &r) {
+    if (!output_make(&r.output)) {
         report_message(r.job->sink, "Cannot create output file \"%s\"", r.job->out_name);
         return RSS_ERR_CANNOT_CREATE_OUTPUT;
     }
@@ -113,8 +98,7 @@ void work_bands(rss_run_t &r, int32_t worker) {
             bq_ready(&r.queue, step.band);
             break;
         case BQ_ACCEPT:
-            result_accept_band(&r.result, r.sums, &r.output, &r.queue, r.frame, r.job->count,
-                               step.band);
+            result_accept_band(&r.result, r.sums, &r.output, r.frame, r.job->count, step.band);
             bq_accepted(&r.queue, step.band);
             break;
         case BQ_DONE:
@@ -123,17 +107,9 @@ void work_bands(rss_run_t &r, int32_t worker) {
     }
 }
 
-// The helper's task for a batch: the output file first when it is left to
-// the helper, then its share of the bands.
-void helper_task(void *context) {
-    rss_run_t &r = *static_cast<rss_run_t *>(context);
-    if (bq_output_pending(&r.queue)) {
-        output_make(&r.output);
-        bq_output_made(&r.queue);
-    }
-    if (r.batch.two_workers) {
-        work_bands(r, RSS_HELPER);
-    }
+// The helper's task for a batch: its share of the bands.
+void helper_bands(void *context) {
+    work_bands(*static_cast<rss_run_t *>(context), RSS_HELPER);
 }
 
 // Opens the next batch and checks its inputs; the first one fixes the frame
@@ -159,11 +135,9 @@ int32_t open_batch(rss_run_t &r) {
 // read; the batch's last input folded, the result is taken on the way.
 void fold_batch(rss_run_t &r) {
     rss_batch_t &b = r.batch;
-    bq_begin_batch(&r.queue, r.sums.bands, b.final, r.sums.single_pass ? RSS_SLOTS : 0,
-                   r.sums.ready);
-    const bool makes_output = r.output.state == OUT_NOT_MADE && !r.output_reported;
-    if (b.two_workers || makes_output) {
-        bq_post(&r.queue, helper_task, &r, makes_output);
+    bq_begin_ring(&r.queue, r.sums.ring, b.final);
+    if (b.two_workers) {
+        bq_post(&r.queue, helper_bands, &r);
     }
     if (b.folded > 0) {
         work_bands(r, RSS_MAIN);
@@ -220,11 +194,6 @@ int32_t finish(rss_run_t &r, int32_t code) {
     bq_wait_helper(&r.queue);
     bq_stop(&r.queue);
     inputs_close_batch(&r.inputs, &r.batch);
-    if (code != 0 && !report_is_own_code(code)) {
-        if (const int32_t made = settle_output(r); made != 0) {
-            code = made; // the output could not be made: that is the run's failure
-        }
-    }
     output_close(&r.output, code != 0);
     sums_free(&r.sums);
     if (code != 0 && !report_is_own_code(code)) {
@@ -239,15 +208,15 @@ int32_t run(const rss_job_t &job) {
     r.inputs = rss_inputs_t{job.names, job.count, job.tuning.batch_max, 0, 0, false, {}, {}};
     r.frame.out_phase_res = job.phase_res;
     r.result = result_start();
-    r.output = rss_output_t{job.out_name, job.wide_names, OUT_NOT_MADE, nullptr, 0, 0};
+    r.output = rss_output_t{
+        job.out_name, job.wide_names || !job.tuning.write_ahead, OUT_NOT_MADE, nullptr, 0, 0};
     r.sums.single_pass = job.count <= std::clamp(job.tuning.batch_max, 1, RSS_BATCH_MAX);
     if (job.tuning.helper_thread) {
         bq_start(&r.queue);
     }
 
-    // The output file is made before any input is read, or by the helper
-    // while the first batch is read.
-    int32_t code = output_may_wait(r) ? 0 : settle_output(r);
+    // The output file is made before any input is read.
+    int32_t code = make_output(r);
     if (code == 0) {
         code = sums_alloc_buffers(&r.sums);
     }
@@ -257,9 +226,6 @@ int32_t run(const rss_job_t &job) {
             fold_batch(r);
         }
         inputs_close_batch(&r.inputs, &r.batch);
-        if (code == 0) {
-            code = settle_output(r);
-        }
         if (code == 0) {
             code = report_batch(r);
         }

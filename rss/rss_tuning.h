@@ -19,6 +19,7 @@ struct rss_tuning_t {
     int32_t batch_max;                       // inputs open at once, 1 to RSS_BATCH_MAX
     bool helper_thread;                      // a second thread takes bands too
     const fold_kernels_t *kernels = nullptr; // null: the best the processor has
+    bool write_ahead = true;                 // the result's rows may go out before the end
 };
 
 // Bands of 256 KiB (a band's sum stays in the second-level cache while every

@@ -3,6 +3,7 @@
 // added into the sum map, each with its own pass of the map operations.
 #include "common/rss_reference.h"
 
+#include "common/units_oracle.h"
 #include "rss/rss_units.h"
 #include "tool/tool.h"
 
@@ -61,7 +62,8 @@ struct rss_state_t {
     df_hdr_t out_hdr;
     df_info_t info; // filled by the reader, not used
     char text[TEXT_BUF];
-    rss_frame_t first; // the camera frame and the output units
+    rss_frame_t first;  // the camera frame and the output units
+    df_hdr_t first_hdr; // the first input's record
     int64_t latest_time;
 };
 
@@ -82,8 +84,8 @@ int32_t prepare(rss_state_t &s) {
     if (g_settings.phase_res != -1) {
         s.first.out_phase_res = g_settings.phase_res;
         if (g_settings.verbose) {
-            report_word("Output PhaseRes", phase_res_word(s.first.out_phase_res));
-            report_fringe("Output VornRes", counts_per_fringe(s.first.out_phase_res));
+            report_word("Output PhaseRes", oracle_phase_res_word(s.first.out_phase_res));
+            report_fringe("Output VornRes", oracle_counts_per_fringe(s.first.out_phase_res));
         }
     }
     return 0;
@@ -105,8 +107,8 @@ void report_input(const df_hdr_t &h, const window_t &valid) {
     report_number("IntfScaleFactor", h.IntfScaleFactor);
     report_nm("WavelengthIn", static_cast<double>(h.WavelengthIn) * 1e9);
     report_number("ObliquityFactor", h.ObliquityFactor);
-    report_word("PhaseRes", phase_res_word(h.PhaseRes));
-    report_fringe("VornRes", counts_per_fringe(h.PhaseRes));
+    report_word("PhaseRes", oracle_phase_res_word(h.PhaseRes));
+    report_fringe("VornRes", oracle_counts_per_fringe(h.PhaseRes));
     report_blank();
 }
 
@@ -114,6 +116,7 @@ void report_input(const df_hdr_t &h, const window_t &valid) {
 // three camera-sized maps, reused for every later input.
 int32_t set_up_frame(rss_state_t &s) {
     const df_hdr_t &h = s.in_hdr;
+    s.first_hdr = h;
     s.first =
         rss_frame_t{h.CameraWidth,  h.CameraHeight,
                     h.PixelWidth,   h.PixelHeight,
@@ -209,10 +212,8 @@ int32_t add_input(rss_state_t &s, int32_t number, const char *name) {
         return code;
     }
     const df_hdr_t &h = s.in_hdr;
-    const double factor =
-        unit_factor(s.first, rss_input_units_t{h.IntfScaleFactor, h.ObliquityFactor, h.WavelengthIn,
-                                               h.PhaseRes});
-    if (unit_factor_applies(factor)) {
+    const double factor = oracle_unit_factor(s.first_hdr, h, s.first.out_phase_res);
+    if (oracle_factor_applies(factor)) {
         code = dbl_map_scale(&s.work, factor);
         if (code != 0) {
             return code;
@@ -257,7 +258,21 @@ int32_t write_result(rss_state_t &s) {
         report_int("RSS WindowWidth", valid.width);
         report_int("RSS WindowHeight", valid.height);
     }
-    rss_output_record(s.first, s.latest_time, g_inputs.count, &s.out_hdr);
+    // Every field not set here stays zero.
+    df_hdr_t &o = s.out_hdr;
+    const df_hdr_t &f = s.first_hdr;
+    o.TimeStamp = static_cast<int32_t>(s.latest_time);
+    o.PixelWidth = f.PixelWidth;
+    o.PixelHeight = f.PixelHeight;
+    o.CameraRes = f.CameraRes;
+    o.CameraWidth = f.CameraWidth;
+    o.CameraHeight = f.CameraHeight;
+    o.PhaseRes = static_cast<int16_t>(s.first.out_phase_res);
+    o.IntfScaleFactor = f.IntfScaleFactor;
+    o.WavelengthIn = f.WavelengthIn;
+    o.ObliquityFactor = 1.0f;
+    std::snprintf(o.comment, sizeof o.comment, "RSS result map computed from %d input data files",
+                  static_cast<int>(g_inputs.count));
 
     code = df_write(g_settings.out_name, nullptr, &s.out_hdr, nullptr, &s.input);
     if (code != 0) {

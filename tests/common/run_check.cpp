@@ -4,8 +4,8 @@
 
 #include "common/run_check_detail.h"
 
+#include "common/units_oracle.h"
 #include "datafile/datafile.h"
-#include "rss/rss_units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,16 +56,12 @@ std::string text(const char *format, long a, long b, long c, long d) {
 expected_t expected_result(const std::vector<const loaded_t *> &in, int32_t phase_setting) {
     const df_hdr_t &first = in[0]->hdr;
     const int32_t out_res = phase_setting != -1 ? phase_setting : first.PhaseRes;
-    const rss_frame_t frame = {
-        first.CameraWidth, first.CameraHeight,    first.PixelWidth,   first.PixelHeight,
-        first.CameraRes,   first.IntfScaleFactor, first.WavelengthIn, out_res};
     std::vector<double> factor;
     for (const loaded_t *f : in) {
         const df_hdr_t &h = f->hdr;
-        const double k = unit_factor(frame, rss_input_units_t{h.IntfScaleFactor, h.ObliquityFactor,
-                                                              h.WavelengthIn, h.PhaseRes});
-        factor.push_back(unit_factor_applies(k) ? k
-                                                : 1.0); // a NaN factor makes every pixel invalid
+        const double k = oracle_unit_factor(first, h, out_res);
+        factor.push_back(oracle_factor_applies(k) ? k
+                                                  : 1.0); // a NaN factor makes every pixel invalid
     }
     expected_t e;
     e.width = first.CameraWidth;
@@ -113,9 +109,12 @@ std::string check_inputs_usable(const run_record_t &run,
         if (!any_valid(f.map)) {
             return name + " holds no valid data, yet the run succeeded";
         }
+        // Later inputs only, as the run compares them: a NaN CameraRes never
+        // equals itself, yet a first input is not held against itself.
         const df_hdr_t &first = in[0]->hdr;
-        if (f.hdr.CameraWidth != first.CameraWidth || f.hdr.CameraHeight != first.CameraHeight ||
-            !(f.hdr.CameraRes == first.CameraRes)) {
+        if (i > 0 &&
+            (f.hdr.CameraWidth != first.CameraWidth || f.hdr.CameraHeight != first.CameraHeight ||
+             !(f.hdr.CameraRes == first.CameraRes))) {
             return name + " has another camera frame, yet the run succeeded";
         }
     }

@@ -97,10 +97,10 @@ echo "man pages lint clean: $(cd "$scratch/man" && echo *.1)"
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=$( (for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$p.1"; done
-             echo include/kelvorin/{datafile.h,error_list.inc,maps.h,support.h}
+             echo include/kelvorin/{datafile.h,error_list.inc,maps.h,rss.h,support.h}
              echo lib/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
              echo lib/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
-             echo lib/libkelvorin_{datafile,maps,support}.a lib/pkgconfig/kelvorin.pc
+             echo lib/libkelvorin_{datafile,maps,rss,support}.a lib/pkgconfig/kelvorin.pc
              echo share/doc/kelvorin/README.md
              for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done
              for f in "${python_files[@]}"; do echo "$f"; done) |
@@ -113,20 +113,33 @@ consume() { # label program
     "$2" "$example" "$scratch/$1.dat" >/dev/null || fail "consumer built with $1 failed"
     echo "consumer built with $1: read $(basename "$example"), wrote it back, same bytes"
 }
+# The RSS in-process against the installed tool, on the example files.
+# shellcheck disable=SC2046 # one argument per example file
+rss_consume() { # label program
+    "$2" "$prefix/bin/kelvorin" "$scratch" $(for e in $examples; do echo "$root/examples/$e"; done) ||
+        fail "rss consumer built with $1 failed"
+    echo "rss consumer built with $1: rss_compute agrees with the tool"
+}
 cmake -S tests/package -B "$scratch/find_package" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$scratch/find_package" -j 2 >/dev/null
 consume find_package "$scratch/find_package/consumer"
 consume "find_package (Kelvorin::kelvorin)" "$scratch/find_package/consumer_umbrella"
+rss_consume find_package "$scratch/find_package/rss_consumer"
 
 need pkg-config pkg-config
 flags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs kelvorin)
 # shellcheck disable=SC2086 # the flags are meant to be split
 c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/consumer_pc" tests/package/consumer.cpp $flags
 consume pkg-config "$scratch/consumer_pc"
+# shellcheck disable=SC2086
+c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/rss_consumer_pc" tests/package/rss_consumer.cpp \
+    $flags
+rss_consume pkg-config "$scratch/rss_consumer_pc"
 
 cmake -S tests/package -B "$scratch/add_subdirectory" -DKELVORIN_SOURCE_DIR="$root" >/dev/null
-cmake --build "$scratch/add_subdirectory" -j 2 --target consumer >/dev/null
+cmake --build "$scratch/add_subdirectory" -j 2 --target consumer rss_consumer >/dev/null
 consume add_subdirectory "$scratch/add_subdirectory/consumer"
+rss_consume add_subdirectory "$scratch/add_subdirectory/rss_consumer"
 
 # --- Debian packages -------------------------------------------------------------
 need dpkg-shlibdeps dpkg-dev
@@ -144,10 +157,10 @@ expected=$( (for p in "${programs[@]}"; do echo "usr/bin/$p"; echo "usr/share/ma
              for e in $examples; do echo "usr/share/doc/kelvorin/examples/$e"; done) |
            tr ' ' '\n' | sort)
 same_list "$(basename "$runtime_deb")" "$expected" "$(deb_files "$runtime_deb")"
-expected=$( (echo usr/include/kelvorin/{datafile.h,error_list.inc,maps.h,support.h}
+expected=$( (echo usr/include/kelvorin/{datafile.h,error_list.inc,maps.h,rss.h,support.h}
              echo usr/lib/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
              echo usr/lib/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
-             echo usr/lib/libkelvorin_{datafile,maps,support}.a usr/lib/pkgconfig/kelvorin.pc
+             echo usr/lib/libkelvorin_{datafile,maps,rss,support}.a usr/lib/pkgconfig/kelvorin.pc
              echo usr/share/doc/kelvorin-dev/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
 same_list "$(basename "$dev_deb")" "$expected" "$(deb_files "$dev_deb")"
 

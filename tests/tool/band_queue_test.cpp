@@ -94,7 +94,7 @@ TEST(BandQueue, TwoWorkersShareEveryBatchShape) {
                      << " slots, failure at " << s.fail_at << (collect ? ", collected" : ""));
 
         bq_begin_batch(&queue, s.bands, collect, s.slots, ready.data());
-        bq_post(&queue, helper_work, &s, false);
+        bq_post(&queue, helper_work, &s);
         work(s, 0);
         bq_wait_helper(&queue);
 
@@ -115,28 +115,17 @@ TEST(BandQueue, TwoWorkersShareEveryBatchShape) {
     bq_stop(&queue);
 }
 
-// The helper makes the output file before it takes bands; the run's thread
-// sees it made only through the queue.
-TEST(BandQueue, OutputMadeByTheHelperIsSeenThroughTheQueue) {
+// What the helper's task writes is seen by the run's thread once it has
+// waited for the helper.
+TEST(BandQueue, TaskDoneIsSeenThroughTheQueue) {
     band_queue_t queue{};
     ASSERT_TRUE(bq_start(&queue));
-    struct context_t {
-        band_queue_t *queue;
-        int made; // plain memory, written by the helper
-    } context{&queue, 0};
+    int made = 0; // plain memory, written by the helper
     bq_begin_batch(&queue, 0, false, 0, nullptr);
     bq_post(
-        &queue,
-        [](void *p) {
-            auto *c = static_cast<context_t *>(p);
-            c->made = 1;
-            bq_output_made(c->queue);
-        },
-        &context, true);
-    while (bq_output_pending(&queue)) {
-        std::this_thread::yield();
-    }
-    EXPECT_EQ(context.made, 1);
+        &queue, [](void *p) { *static_cast<int *>(p) = 1; }, &made);
+    bq_wait_helper(&queue);
+    EXPECT_EQ(made, 1);
     bq_wait_helper(&queue);
     bq_stop(&queue);
     bq_stop(&queue); // stopping twice is harmless
