@@ -195,3 +195,14 @@ def test_write_failures_keep_the_old_file(write_bytes, tmp_path):
         assert os.listdir(disk) == ["old.dat"] and (disk / "old.dat").read_bytes() == b"old"
     finally:
         os.system(f"umount {disk}")
+
+
+def test_version_and_documentation():
+    from conftest import SOURCE
+    text = (SOURCE / "CMakeLists.txt").read_text()
+    assert f"project(kelvorin VERSION {kelvorin.__version__} " in text
+    for name in kelvorin.__all__:
+        value = getattr(kelvorin, name)
+        if callable(value):
+            assert value.__doc__, name
+    assert all(getattr(kelvorin.DataFile, p).__doc__ for p in ("phase", "heights", "comment"))
