@@ -324,7 +324,8 @@ void kvpy_bind_datafile(py::module_ &m) {
         "Window(x, y, width, height) of the phase map in the camera frame, or None.");
     cls.def_property(
         "intensity", [](const datafile &df) { return df.intensity; }, &set_intensity,
-        "uint16 intensity frames, shape (n_buckets, height, width), or None.");
+        "uint16 intensity frames, shape (n_buckets, height, width), or None. A 2-D array "
+        "assigned is one frame.");
     cls.def_property(
         "intensity_window",
         [](const datafile &df) { return window_or_none(df.intensity, df.intensity_window); },
