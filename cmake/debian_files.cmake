@@ -1,10 +1,15 @@
 # Run by CPack on the staging tree of each Debian package, before packing:
-# compresses the man pages and adds the copyright file and the changelog
-# that every Debian package carries in /usr/share/doc/<package>/.
+# compresses the man pages, adds the copyright file and the changelog that
+# every Debian package carries in /usr/share/doc/<package>/, and strips the
+# programs and static libraries of the compiler's notes (.comment, .note), as
+# Debian's own packaging does.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
     return()
 endif()
 find_program(gzip_program gzip REQUIRED)
+if(NOT CPACK_KELVORIN_STRIP)
+    message(FATAL_ERROR "no strip program (CMAKE_STRIP) to make the packages with")
+endif()
 
 function(gzip_exactly file) # -n: no name or time stamp, so packages are reproducible
     execute_process(COMMAND ${gzip_program} -9nf ${file} RESULT_VARIABLE rc)
@@ -19,6 +24,18 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     if(NOT IS_DIRECTORY ${root})
         continue()
     endif()
+    file(GLOB programs ${root}/bin/*)
+    file(GLOB_RECURSE archives ${root}/lib/*.a)
+    foreach(file IN LISTS programs archives)
+        set(how --remove-section=.comment --remove-section=.note)
+        if(file MATCHES "\\.a$")
+            list(APPEND how --strip-debug --enable-deterministic-archives)
+        endif()
+        execute_process(COMMAND ${CPACK_KELVORIN_STRIP} ${how} ${file} RESULT_VARIABLE rc)
+        if(NOT rc EQUAL 0)
+            message(FATAL_ERROR "strip ${file} failed")
+        endif()
+    endforeach()
     file(GLOB pages ${root}/share/man/man*/*.[1-9])
     foreach(page IN LISTS pages)
         gzip_exactly(${page})

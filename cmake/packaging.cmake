@@ -75,6 +75,7 @@ RSS of several files' height maps in the Python process.")
                    ${PROJECT_BINARY_DIR}/package/changelog @ONLY)
     set(CPACK_KELVORIN_CHANGELOG ${PROJECT_BINARY_DIR}/package/changelog)
     set(CPACK_KELVORIN_COPYRIGHT ${PROJECT_SOURCE_DIR}/docs/debian/copyright)
+    set(CPACK_KELVORIN_STRIP ${CMAKE_STRIP})
     set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian_files.cmake)
 endif()
 

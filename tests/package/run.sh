@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Checks what Kelvorin ships, from a finished build folder. Installs the tools
-# it needs when they are missing (as root).
+# Checks what Kelvorin ships, from a finished build folder. Needs no root and
+# leaves the machine's own packages alone.
 #
 #   tests/package/run.sh native [build/native]
 #       man pages lint clean; `cmake --install` into a scratch prefix; the
 #       consumer in tests/package builds and runs against it with
 #       find_package, with pkg-config and a plain compiler line, and through
 #       add_subdirectory on the source tree; the .deb packages have the
-#       expected files and metadata, pass lintian without errors, install
-#       with dpkg -i (programs and man page found from PATH) and are removed
-#       again with dpkg -r.
+#       expected files and metadata, pass lintian (no error, warning or
+#       missing hardening), and install into a throwaway root with a package
+#       database of its own, where the programs, the man pages and the
+#       pkg-config file are used, and are removed from it again. With CI set
+#       or KELVORIN_TEST_DPKG=1 (as root) they are also installed on this
+#       machine with dpkg -i and removed with dpkg -r, unless a kelvorin
+#       package is installed here already.
 #   tests/package/run.sh zip [build/windows]
 #       the Windows zip holds exactly the programs, the examples and the guide
 #       (with CR LF line ends).
@@ -38,11 +42,16 @@ if grep -q '/kelvorin_python\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; t
     python_files=("$site/kelvorin/"{__init__.py,__init__.pyi,py.typed,"$so"})
 fi
 
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+
 need() { # command package
     command -v "$1" >/dev/null && return
-    echo "installing $2"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null
+    fail "needs $1 (Debian package $2; install it with: sudo apt-get install $2)"
+}
+# A step left out, in scripts/test.sh's list of them too.
+skip() { # what why
+    echo "skipped: $2 ($1)"
+    [ -z "${KELVORIN_SKIPPED:-}" ] || echo "$1: $2" >>"$KELVORIN_SKIPPED"
 }
 
 # The names in a listing, one per line, sorted; fails on a difference.
@@ -98,9 +107,9 @@ prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=$( (for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$p.1"; done
              echo include/kelvorin/{datafile.h,error_list.inc,maps.h,rss.h,support.h}
-             echo lib/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
-             echo lib/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
-             echo lib/libkelvorin_{datafile,maps,rss,support}.a lib/pkgconfig/kelvorin.pc
+             echo "$libdir"/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
+             echo "$libdir"/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
+             echo "$libdir"/libkelvorin_{datafile,maps,rss,support}.a "$libdir"/pkgconfig/kelvorin.pc
              echo share/doc/kelvorin/README.md
              for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done
              for f in "${python_files[@]}"; do echo "$f"; done) |
@@ -127,11 +136,16 @@ consume "find_package (Kelvorin::kelvorin)" "$scratch/find_package/consumer_umbr
 rss_consume find_package "$scratch/find_package/rss_consumer"
 
 need pkg-config pkg-config
-flags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs kelvorin)
+consume_pc() { # label prefix
+    local flags
+    flags=$(PKG_CONFIG_PATH=$2/$libdir/pkgconfig pkg-config --cflags --libs kelvorin)
+    # shellcheck disable=SC2086 # the flags are meant to be split
+    c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/consumer_pc" tests/package/consumer.cpp $flags
+    consume "$1" "$scratch/consumer_pc"
+}
+consume_pc pkg-config "$prefix"
+flags=$(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs kelvorin)
 # shellcheck disable=SC2086 # the flags are meant to be split
-c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/consumer_pc" tests/package/consumer.cpp $flags
-consume pkg-config "$scratch/consumer_pc"
-# shellcheck disable=SC2086
 c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/rss_consumer_pc" tests/package/rss_consumer.cpp \
     $flags
 rss_consume pkg-config "$scratch/rss_consumer_pc"
@@ -147,6 +161,8 @@ need lintian lintian
 out=$(cd "$build" && cpack -G DEB 2>&1) || { echo "$out" >&2; fail "cpack -G DEB failed"; }
 runtime_deb=$build/packages/kelvorin_${version}_amd64.deb
 dev_deb=$build/packages/kelvorin-dev_${version}_amd64.deb
+python_deb=
+[ ${#python_files[@]} -eq 0 ] || python_deb=$build/packages/python3-kelvorin_${version}_amd64.deb
 for deb in "$runtime_deb" "$dev_deb"; do
     [ -f "$deb" ] || fail "no $deb"
 done
@@ -158,9 +174,9 @@ expected=$( (for p in "${programs[@]}"; do echo "usr/bin/$p"; echo "usr/share/ma
            tr ' ' '\n' | sort)
 same_list "$(basename "$runtime_deb")" "$expected" "$(deb_files "$runtime_deb")"
 expected=$( (echo usr/include/kelvorin/{datafile.h,error_list.inc,maps.h,rss.h,support.h}
-             echo usr/lib/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
-             echo usr/lib/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
-             echo usr/lib/libkelvorin_{datafile,maps,rss,support}.a usr/lib/pkgconfig/kelvorin.pc
+             echo "usr/$libdir"/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
+             echo "usr/$libdir"/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
+             echo "usr/$libdir"/libkelvorin_{datafile,maps,rss,support}.a "usr/$libdir"/pkgconfig/kelvorin.pc
              echo usr/share/doc/kelvorin-dev/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
 same_list "$(basename "$dev_deb")" "$expected" "$(deb_files "$dev_deb")"
 
@@ -181,24 +197,74 @@ check_field "$runtime_deb" Depends '^libc6 '
 check_field "$dev_deb" Package '^kelvorin-dev$'
 check_field "$dev_deb" Section '^libdevel$'
 
+# Every tag lintian knows, pedantic and informational ones too, is shown; an
+# error, a warning or a missing hardening feature fails.
 lint_rc=0
-lint=$(lintian --fail-on error "$runtime_deb" "$dev_deb" 2>&1) || lint_rc=$?
-echo "$lint" | grep -v 'running with root privileges' || true
-[ "$lint_rc" = 0 ] || fail "lintian reports errors"
-echo "$(basename "$runtime_deb"), $(basename "$dev_deb"): file lists, metadata and lintian (no errors)"
+lint=$(lintian -I --pedantic --fail-on error,warning "$runtime_deb" "$dev_deb" 2>&1) || lint_rc=$?
+lint=$(echo "$lint" | grep -v 'running with root privileges' || true)
+echo "lintian -I --pedantic:${lint:+$'\n'}${lint:- no tags}"
+[ "$lint_rc" = 0 ] || fail "lintian reports errors or warnings"
+! echo "$lint" | grep -q ' hardening-no-' || fail "lintian finds programs without hardening"
+echo "$(basename "$runtime_deb"), $(basename "$dev_deb"): file lists, metadata and lintian"
 
-# --- Python: the .deb unpacked into a scratch root, the wheel in a fresh venv ---
+# --- the packages in a throwaway root ----------------------------------------------
+# dpkg installs into a scratch folder with a package database of its own,
+# which knows only the machine's packages that the .deb files depend on, so
+# that dpkg checks the dependencies as on a real system.
+need man man-db
+debroot=$scratch/debroot
+admin=$debroot/var/lib/dpkg
+mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
+: >"$admin/available"
+depends=$(for deb in "$runtime_deb" "$dev_deb" ${python_deb:+"$python_deb"}; do
+              dpkg-deb -f "$deb" Depends; done |
+          tr ',|' '\n\n' | sed 's/(.*//; s/:.*//; s/[[:space:]]//g' | grep -v '^$' |
+          grep -vxE 'kelvorin|kelvorin-dev' | sort -u)
+for package in $depends; do
+    dpkg-query -s "$package" 2>/dev/null || fail "$package (a dependency) is not installed here"
+    echo
+    : >"$admin/info/$(dpkg-query -f '${binary:Package}' -W "$package").list"
+done >"$admin/status"
+# dpkg looks for ldconfig and start-stop-daemon, which a user's PATH may lack.
+debroot_dpkg() {
+    PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin dpkg --root="$debroot" --force-not-root --force-script-chrootless --log=/dev/null "$@"
+}
+debroot_dpkg -i "$runtime_deb" "$dev_deb" >/dev/null || fail "dpkg -i into the throwaway root failed"
+for p in "${programs[@]}"; do
+    [ -x "$debroot/usr/bin/$p" ] || fail "no usr/bin/$p in the throwaway root"
+    page=$(man -M "$debroot/usr/share/man" -w "$p") || fail "man -M ... -w $p found no page"
+    [ "$page" = "$debroot/usr/share/man/man1/$p.1.gz" ] || fail "man -w $p: $page"
+    man -M "$debroot/usr/share/man" "$p" 2>&1 | grep -q "$p" || fail "man $p shows nothing"
+done
+installed_examples=("$debroot"/usr/share/doc/kelvorin/examples/*.dat)
+(cd "$scratch" && "$debroot/usr/bin/kelvorin" -Overwrite -RssOut rss.dat "${installed_examples[@]}" >/dev/null) ||
+    fail "the installed kelvorin failed on the installed examples"
+if [[ " ${programs[*]} " == *" kelvorin-info "* ]]; then
+    "$debroot/usr/bin/kelvorin-info" "$scratch/rss.dat" >/dev/null ||
+        fail "the installed kelvorin-info failed on the installed kelvorin's result"
+fi
+consume_pc "pkg-config (kelvorin-dev)" "$debroot/usr"
+debroot_dpkg -r kelvorin kelvorin-dev >/dev/null || fail "dpkg -r in the throwaway root failed"
+left=$(cd "$debroot" && find . -type f ! -path './var/*')
+[ -z "$left" ] || fail "dpkg -r left files in the throwaway root: $left"
+echo "throwaway root: dpkg -i, ${programs[*]} run, man -M finds the pages," \
+     "pkg-config builds the consumer; dpkg -r: all gone"
+
+# --- Python: the .deb in the throwaway root, the wheel in a fresh venv -----------
 if [ ${#python_files[@]} -gt 0 ]; then
-    python_deb=$build/packages/python3-kelvorin_${version}_amd64.deb
     expected=$( (for f in "${python_files[@]}"; do echo "usr/$f"; done
                  echo usr/share/doc/python3-kelvorin/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
     same_list "$(basename "$python_deb")" "$expected" "$(deb_files "$python_deb")"
     check_field "$python_deb" Package '^python3-kelvorin$'
     check_field "$python_deb" Depends 'python3-numpy'
-    lint=$(lintian --fail-on error "$python_deb" 2>&1) || { echo "$lint" >&2; fail "lintian reports errors"; }
+    lint_rc=0
+    lint=$(lintian -I --pedantic --fail-on error,warning "$python_deb" 2>&1) || lint_rc=$?
+    lint=$(echo "$lint" | grep -v 'running with root privileges' || true)
+    echo "lintian -I --pedantic $(basename "$python_deb"):${lint:+$'\n'}${lint:- no tags}"
+    [ "$lint_rc" = 0 ] || fail "lintian reports errors or warnings"
     # Imports the package from where it lies and reads every example.
-    try_module() { # label interpreter [PYTHONPATH]
-        PYTHONPATH=${3:-} "$2" -c '
+    try_module() { # label interpreter PYTHONPATH folder-it-must-come-from
+        PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$3 "$2" -c '
 import sys, kelvorin
 assert kelvorin.__file__.startswith(sys.argv[1]), kelvorin.__file__
 for name in sys.argv[2:]:
@@ -206,9 +272,11 @@ for name in sys.argv[2:]:
 ' "$4" "$root"/examples/*.dat || fail "import kelvorin from the $1 failed"
         echo "$1: import kelvorin, read the examples"
     }
-    root_dir=$scratch/python-root
-    dpkg-deb -x "$python_deb" "$root_dir"
-    try_module "$(basename "$python_deb") (scratch root)" "$python" "$root_dir/usr/$site" "$root_dir"
+    debroot_dpkg -i "$python_deb" >/dev/null || fail "dpkg -i $(basename "$python_deb") failed"
+    try_module "$(basename "$python_deb") (throwaway root)" "$python" "$debroot/usr/$site" "$debroot"
+    debroot_dpkg -r python3-kelvorin >/dev/null || fail "dpkg -r python3-kelvorin failed"
+    left=$(cd "$debroot" && find . -type f ! -path './var/*')
+    [ -z "$left" ] || fail "dpkg -r left files in the throwaway root: $left"
     out=$(cmake --build "$build" --target python_wheel 2>&1) || { echo "$out" >&2; fail "the wheel failed"; }
     wheel=$(ls "$build"/packages/kelvorin-"$version"-*.whl)
     "$python" -m venv --system-site-packages "$scratch/venv"
@@ -216,16 +284,21 @@ for name in sys.argv[2:]:
     try_module "$(basename "$wheel") (fresh venv)" "$scratch/venv/bin/python" "" "$scratch/venv"
 fi
 
-# Installed on this machine and removed again. A kelvorin package that was
-# there before is not touched.
+# --- the packages on this machine ------------------------------------------------------
+# Only in CI, or when asked; a kelvorin package that is installed here
+# already is never touched.
+if [ -z "${CI:-}" ] && [ "${KELVORIN_TEST_DPKG:-0}" != 1 ]; then
+    echo "dpkg -i / dpkg -r on this machine: not asked for (CI or KELVORIN_TEST_DPKG=1)"
+    exit 0
+fi
 if [ "$(id -u)" != 0 ]; then
-    echo "dpkg -i / dpkg -r skipped: needs root" >&2
-    exit 1
+    skip "dpkg -i / dpkg -r on this machine" "needs root"
+    exit 0
 fi
 if dpkg -s kelvorin >/dev/null 2>&1 || dpkg -s kelvorin-dev >/dev/null 2>&1; then
-    fail "a kelvorin package is installed already; remove it first"
+    skip "dpkg -i / dpkg -r on this machine" "a kelvorin package is installed here, left as it is"
+    exit 0
 fi
-need man man-db
 trap 'dpkg -r kelvorin kelvorin-dev >/dev/null 2>&1 || true' EXIT
 dpkg -i "$runtime_deb" "$dev_deb" >/dev/null
 hash -r
@@ -233,7 +306,7 @@ for p in "${programs[@]}"; do
     [ "$(command -v "$p")" = "/usr/bin/$p" ] || fail "$p is not found as /usr/bin/$p"
     [ "$(man -w "$p")" = "/usr/share/man/man1/$p.1.gz" ] || fail "man -w $p: $(man -w "$p" 2>&1)"
 done
-(cd "$scratch" && kelvorin -RssOut rss.dat /usr/share/doc/kelvorin/examples/*.dat) ||
+(cd "$scratch" && kelvorin -Overwrite -RssOut rss.dat /usr/share/doc/kelvorin/examples/*.dat) ||
     fail "the installed kelvorin failed on the installed examples"
 dpkg -r kelvorin kelvorin-dev >/dev/null
 trap - EXIT

@@ -1,0 +1,53 @@
+# Checks that a Windows program takes the loader's protections: ASLR
+# (DYNAMIC_BASE, with its relocations kept), high-entropy ASLR and DEP
+# (NX_COMPAT), read from the PE header's fields.
+#
+#   cmake -DPROGRAM=kelvorin.exe -P pe_flags.cmake
+
+# A little-endian unsigned field of the file.
+function(read_le out offset size)
+    file(READ ${PROGRAM} hex OFFSET ${offset} LIMIT ${size} HEX)
+    set(value 0)
+    math(EXPR last "${size} - 1")
+    foreach(i RANGE ${last} 0 -1)
+        math(EXPR at "${i} * 2")
+        string(SUBSTRING "${hex}" ${at} 2 byte)
+        math(EXPR value "${value} * 256 + 0x${byte}")
+    endforeach()
+    set(${out} ${value} PARENT_SCOPE)
+endfunction()
+
+read_le(pe 60 4)
+file(READ ${PROGRAM} signature OFFSET ${pe} LIMIT 4 HEX)
+if(NOT signature STREQUAL "50450000")
+    message(FATAL_ERROR "${PROGRAM}: no PE header")
+endif()
+math(EXPR at "${pe} + 22")
+read_le(characteristics ${at} 2)
+math(EXPR at "${pe} + 24")
+read_le(magic ${at} 2)
+math(EXPR at "${pe} + 24 + 70")
+read_le(dll ${at} 2)
+
+set(missing)
+if(NOT magic EQUAL 0x20b)
+    list(APPEND missing "64-bit image (PE32+)")
+endif()
+math(EXPR relocs_stripped "${characteristics} & 1")
+if(relocs_stripped)
+    list(APPEND missing "relocations (stripped: ASLR cannot move the image)")
+endif()
+foreach(flag "DYNAMIC_BASE;64" "HIGH_ENTROPY_VA;32" "NX_COMPAT;256")
+    list(GET flag 0 name)
+    list(GET flag 1 bit)
+    math(EXPR has "${dll} & ${bit}")
+    if(has EQUAL 0)
+        list(APPEND missing ${name})
+    endif()
+endforeach()
+if(missing)
+    list(JOIN missing ", " missing)
+    message(FATAL_ERROR "${PROGRAM} lacks: ${missing}")
+endif()
+math(EXPR dll "${dll}" OUTPUT_FORMAT HEXADECIMAL)
+message(STATUS "${PROGRAM}: DllCharacteristics ${dll}: DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT")
