@@ -1,6 +1,6 @@
 // Writes the benchmark's input files with the project's own writer.
 //
-//   bench_gen DIR W1|W2|W3|W4|SMOKE|I1
+//   bench_gen DIR W1|W2|W3|W4|SMOKE|I1|I2
 //
 // W1: 64 inputs, camera 1024 x 1024, windows a few pixels inset, about 2%
 //     invalid pixels, input 10 in High resolution (the rest Super).
@@ -12,6 +12,8 @@
 // SMOKE: 3 inputs, camera 64 x 48, plus DIR/list.txt.
 // I1: 1 input, camera 4096 x 3000, a smooth surface with a little noise
 //     (the inspector's workload: statistics and picture of a large map).
+// I2: 1 input, camera 4096 x 3000, noise: the worst case for the picture's
+//     compression.
 #include "datafile/datafile.h"
 #include "maps/maps.h"
 
@@ -37,6 +39,7 @@ constexpr workload_t workloads[] = {
     {"W1", 64, 1024, 1024, false, false, false}, {"W2", 8, 4096, 3000, false, false, false},
     {"W3", 2000, 256, 256, true, true, false},   {"W4", 2, 16000, 16000, false, false, false},
     {"SMOKE", 3, 64, 48, true, false, false},    {"I1", 1, 4096, 3000, false, false, true},
+    {"I2", 1, 4096, 3000, false, false, false},
 };
 
 uint32_t next_random(uint32_t &state) {
@@ -101,7 +104,7 @@ bool write_input(const std::string &path, const workload_t &w, int index) {
 
 int main(int argc, char **argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_gen DIR W1|W2|W3|W4|SMOKE|I1\n");
+        std::fprintf(stderr, "usage: bench_gen DIR W1|W2|W3|W4|SMOKE|I1|I2\n");
         return 2;
     }
     const std::string dir = argv[1];

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Times kelvorin-info on a 4096 x 3000 map (workload I1: a smooth surface with
-# a little noise): the report alone, with the picture, and with the table.
+# Times kelvorin-info on two 4096 x 3000 maps: workload I1, a smooth surface
+# with a little noise, and I2, noise (standard-deviation maps come close to
+# it; the worst case for the picture's compression). For each: the report
+# alone, with the picture, the figure, both, and the table, with the size of
+# each output beside its time.
 #
 #   bench/info.sh        median of RUNS runs (default 5) of each
 #
@@ -14,23 +17,31 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORIN_TESTS=OFF >/dev/nul
 cmake --build "$build" -j "$(nproc)" --target kelvorin-info bench_gen bench_measure >/dev/null
 info=$PWD/$build/info/kelvorin-info
 measure=$PWD/$build/bench/bench_measure
-dir=${BENCH_DIR:-$PWD/$build/scratch}/I1
-if [ ! -f "$dir/.complete" ]; then
-    rm -rf "$dir" && mkdir -p "$dir"
-    "$build/bench/bench_gen" "$dir" I1
-    touch "$dir/.complete"
-fi
-input=$dir/in0000.dat
-cat "$input" >/dev/null # warm the page cache
+scratch=${BENCH_DIR:-$PWD/$build/scratch}
 
-printf '%-22s %8s %10s\n' run seconds peak_MiB
-time_it() { # label, arguments...
-    local label=$1 s kib
-    shift
+printf '%-28s %8s %10s %12s\n' run seconds peak_MiB output_bytes
+time_it() { # label, output file or -, arguments...
+    local label=$1 output=$2 s kib bytes=-
+    shift 2
+    [ "$output" = - ] || rm -f "$output"
     read -r s kib < <("$measure" "$runs" "$info" "$@")
-    awk -v l="$label" -v s="$s" -v k="$kib" 'BEGIN { printf "%-22s %8.3f %10.1f\n", l, s, k / 1024 }'
+    [ "$output" = - ] || bytes=$(wc -c <"$output")
+    awk -v l="$label" -v s="$s" -v k="$kib" -v b="$bytes" \
+        'BEGIN { printf "%-28s %8.3f %10.1f %12s\n", l, s, k / 1024, b }'
 }
-time_it "report" "$input"
-time_it "report + picture" --png "$dir/out.png" "$input"
-time_it "json + picture" --json --png "$dir/out.png" "$input"
-time_it "report + table" --csv "$dir/out.csv" "$input"
+for workload in I1 I2; do
+    dir=$scratch/$workload
+    if [ ! -f "$dir/.complete" ]; then
+        rm -rf "$dir" && mkdir -p "$dir"
+        "$build/bench/bench_gen" "$dir" "$workload"
+        touch "$dir/.complete"
+    fi
+    input=$dir/in0000.dat
+    cat "$input" >/dev/null # warm the page cache
+    time_it "$workload report" - "$input"
+    time_it "$workload report + picture" "$dir/out.png" --png "$dir/out.png" "$input"
+    time_it "$workload json + picture" "$dir/out.png" --json --png "$dir/out.png" "$input"
+    time_it "$workload report + figure" "$dir/out.svg" --svg "$dir/out.svg" "$input"
+    time_it "$workload picture + figure" "$dir/out.svg" --png "$dir/out.png" --svg "$dir/out.svg" "$input"
+    time_it "$workload report + table" "$dir/out.csv" --csv "$dir/out.csv" "$input"
+done

@@ -20,15 +20,16 @@ constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr const char *USAGE_LINES[] = {
-    "Usage: kelvorin-info [--json] [--png FILE] [--csv FILE] [--range LO HI] FILE...",
+    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--csv FILE] [--range LO HI] FILE...",
     "",
     "Shows what interferometer data files hold: header, attributes, and the",
     "statistics of the phase map over its valid pixels, in nanometres.",
     "",
     "  --json          one JSON array on standard output instead of the text report",
     "  --png FILE      picture of the phase map (exactly one input file)",
+    "  --svg FILE      figure: the picture with colour bar, scale bar and figures",
     "  --csv FILE      x,y,height_nm of every valid pixel (exactly one input file)",
-    "  --range LO HI   colour range of the picture in nm (default: the map's min..max)",
+    "  --range LO HI   colour range of picture and figure in nm (default: min..max)",
     "  --help          this text",
     "  --version       the program's version",
     "  --              the arguments after it are file names",
@@ -56,16 +57,82 @@ bool parse_number(const char *text, double *value) {
     return end != text && *end == '\0' && errno == 0 && std::isfinite(*value);
 }
 
-// True when both outputs would land on the input itself.
+// The option's output name in the options, or null when it names none.
+const char **output_slot(const char *arg, info_options_t *opts) {
+    if (std::strcmp(arg, "--png") == 0) {
+        return &opts->png_path;
+    }
+    if (std::strcmp(arg, "--svg") == 0) {
+        return &opts->svg_path;
+    }
+    return std::strcmp(arg, "--csv") == 0 ? &opts->csv_path : nullptr;
+}
+
+// True when the output would land on the input itself.
 bool names_input(const char *output, const char *input) {
     u_file_id_t a;
     u_file_id_t b;
     return u_file_identity(output, &a) && u_file_identity(input, &b) && u_same_file_id(&a, &b);
 }
 
-// Writes the table, then the picture (which uses up the map's counts);
+// Reports a failure to make or encode the picture of `file`.
+void picture_error(const info_file_t *file, int32_t code) {
+    if (code == ERR_NO_DATA) {
+        info_print_error(file->name, code, "no phase map to picture");
+    } else if (code == ERR_ALL_BAD_DATA) {
+        info_print_error(file->name, code, "no valid pixel to picture");
+    } else if (code == ERR_INVALID_PARAM) {
+        info_print_error(file->name, code, "heights are not numbers: a factor is NaN or infinite");
+    } else {
+        info_print_error(file->name, code);
+    }
+}
+
+// Writes the picture and the figure from one encoded PNG; false after
+// reporting a failure.
+bool write_pictures(const info_options_t &opts, const info_file_t *file, info_written_t *written) {
+    const double lo = opts.has_range ? opts.range_lo_nm : file->stats.min_nm;
+    const double hi = opts.has_range ? opts.range_hi_nm : file->stats.max_nm;
+    info_picture_t picture;
+    int32_t code = info_picture_make(file, lo, hi, &picture);
+    info_png_t png{};
+    if (code == 0) {
+        code = info_png_encode(&picture, &png);
+    }
+    info_picture_free(&picture);
+    if (code != 0) {
+        picture_error(file, code);
+        return false;
+    }
+    bool ok = true;
+    if (opts.png_path != nullptr) {
+        code = info_write_bytes(opts.png_path, png.bytes, png.size);
+        if (code != 0) {
+            info_print_error(opts.png_path, code);
+        } else {
+            written->png_path = opts.png_path;
+            written->png_lo_nm = lo;
+            written->png_hi_nm = hi;
+        }
+        ok = code == 0;
+    }
+    if (opts.svg_path != nullptr) {
+        const info_figure_t figure{lo, hi, opts.has_range};
+        code = info_write_svg(file, &png, &figure, opts.svg_path);
+        if (code != 0) {
+            info_print_error(opts.svg_path, code);
+        } else {
+            written->svg_path = opts.svg_path;
+        }
+        ok = ok && code == 0;
+    }
+    info_png_free(&png);
+    return ok;
+}
+
+// Writes the table, the picture and the figure, which only read the map;
 // false after reporting a failure.
-bool write_exports(const info_options_t &opts, info_file_t *file, info_written_t *written) {
+bool write_exports(const info_options_t &opts, const info_file_t *file, info_written_t *written) {
     bool ok = true;
     if (opts.csv_path != nullptr) {
         int64_t rows = 0;
@@ -80,25 +147,8 @@ bool write_exports(const info_options_t &opts, info_file_t *file, info_written_t
         }
         ok = code == 0;
     }
-    if (opts.png_path != nullptr) {
-        const double lo = opts.has_range ? opts.range_lo_nm : file->stats.min_nm;
-        const double hi = opts.has_range ? opts.range_hi_nm : file->stats.max_nm;
-        const int32_t code = info_write_png(file, lo, hi, opts.png_path);
-        if (code == ERR_NO_DATA) {
-            info_print_error(file->name, code, "no phase map to picture");
-        } else if (code == ERR_ALL_BAD_DATA) {
-            info_print_error(file->name, code, "no valid pixel to picture");
-        } else if (code == ERR_INVALID_PARAM) {
-            info_print_error(file->name, code,
-                             "heights are not numbers: a factor is NaN or infinite");
-        } else if (code != 0) {
-            info_print_error(opts.png_path, code);
-        } else {
-            written->png_path = opts.png_path;
-            written->png_lo_nm = lo;
-            written->png_hi_nm = hi;
-        }
-        ok = ok && code == 0;
+    if (opts.png_path != nullptr || opts.svg_path != nullptr) {
+        ok = write_pictures(opts, file, written) && ok;
     }
     return ok;
 }
@@ -108,7 +158,7 @@ int report_files(const info_options_t &opts) {
     // Maps and pictures are filled right after they are taken.
     u_malloc_fn = u_malloc_large_pages;
     // Inputs are never changed: an output that is the input is refused.
-    for (const char *output : {opts.png_path, opts.csv_path}) {
+    for (const char *output : {opts.png_path, opts.svg_path, opts.csv_path}) {
         if (output != nullptr && names_input(output, opts.files[0])) {
             info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
             return EXIT_FAILED;
@@ -180,8 +230,7 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
             return info_command_t::version;
         } else if (std::strcmp(arg, "--json") == 0) {
             opts->json = true;
-        } else if (std::strcmp(arg, "--png") == 0 || std::strcmp(arg, "--csv") == 0) {
-            const char **slot = arg[2] == 'p' ? &opts->png_path : &opts->csv_path;
+        } else if (const char **slot = output_slot(arg, opts); slot != nullptr) {
             if (!has_value || *slot != nullptr) {
                 usage_error(has_value ? "%s given twice" : "missing file name after %s", arg);
                 return info_command_t::usage_error;
@@ -209,18 +258,24 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
         usage_error("%s", "no input file");
         return info_command_t::usage_error;
     }
-    if ((opts->png_path != nullptr || opts->csv_path != nullptr) && opts->file_count != 1) {
-        usage_error("%s", "--png and --csv take exactly one input file");
+    const char *outputs[] = {opts->png_path, opts->svg_path, opts->csv_path};
+    const bool any_output = outputs[0] != nullptr || outputs[1] != nullptr || outputs[2] != nullptr;
+    if (any_output && opts->file_count != 1) {
+        usage_error("%s", "--png, --svg and --csv take exactly one input file");
         return info_command_t::usage_error;
     }
-    if (opts->has_range && opts->png_path == nullptr) {
-        usage_error("%s", "--range applies to --png only");
+    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr) {
+        usage_error("%s", "--range applies to --png and --svg only");
         return info_command_t::usage_error;
     }
-    if (opts->png_path != nullptr && opts->csv_path != nullptr &&
-        std::strcmp(opts->png_path, opts->csv_path) == 0) {
-        usage_error("%s", "--png and --csv name the same file");
-        return info_command_t::usage_error;
+    for (int a = 0; a < 3; ++a) {
+        for (int b = a + 1; b < 3; ++b) {
+            if (outputs[a] != nullptr && outputs[b] != nullptr &&
+                std::strcmp(outputs[a], outputs[b]) == 0) {
+                usage_error("%s", "two outputs name the same file");
+                return info_command_t::usage_error;
+            }
+        }
     }
     return info_command_t::run;
 }

@@ -4,7 +4,7 @@
 // public domain, CC0). Entry 0 is the lowest height, entry 255 the highest.
 #include "info/info.h"
 
-const uint32_t INFO_COLOUR_TABLE[256] = {
+constexpr uint32_t INFO_COLOUR_TABLE[256] = {
     0x440154, 0x440256, 0x450457, 0x450559, 0x46075a, 0x46085c, 0x460a5d, 0x460b5e, 0x470d60,
     0x470e61, 0x471063, 0x471164, 0x471365, 0x481467, 0x481668, 0x481769, 0x48186a, 0x481a6c,
     0x481b6d, 0x481c6e, 0x481d6f, 0x481f70, 0x482071, 0x482173, 0x482374, 0x482475, 0x482576,
@@ -35,3 +35,19 @@ const uint32_t INFO_COLOUR_TABLE[256] = {
     0xdfe318, 0xe2e418, 0xe5e419, 0xe7e419, 0xeae51a, 0xece51b, 0xefe51c, 0xf1e51d, 0xf4e61e,
     0xf6e620, 0xf8e621, 0xfbe723, 0xfde725,
 };
+
+namespace {
+
+// Runs of equal neighbouring entries: the pictures number the colours by run
+// after index 0 (no data), all within one byte.
+constexpr int colour_runs() {
+    int runs = 1;
+    for (int e = 1; e < 256; ++e) {
+        runs += INFO_COLOUR_TABLE[e] != INFO_COLOUR_TABLE[e - 1] ? 1 : 0;
+    }
+    return runs;
+}
+
+static_assert(colour_runs() < 256, "no palette index left for pixels without data");
+
+} // namespace

@@ -1,6 +1,6 @@
 // kelvorin-info: shows what data files hold (attributes, phase statistics),
-// as a text report or JSON, and exports one file's phase map as a PNG picture
-// or a CSV table. Built on the data file library's public operations only.
+// as a text report or JSON, and exports one file's phase map as a PNG picture,
+// an SVG figure or a CSV table. Built on the data file library's public operations only.
 #pragma once
 
 #include "datafile/datafile.h"
@@ -20,6 +20,7 @@ struct info_options_t {
     bool json;            // JSON array on standard output instead of the text report
     const char *png_path; // picture to write, or null
     const char *csv_path; // table to write, or null
+    const char *svg_path; // figure to write, or null
     bool has_range;       // colour range given with --range
     double range_lo_nm;   // lowest height of the colour range
     double range_hi_nm;   // highest height of the colour range
@@ -99,9 +100,17 @@ struct info_written_t {
     double png_hi_nm;
     const char *csv_path; // null when no table was written
     int64_t csv_rows;
+    const char *svg_path; // null when no figure was written
 };
 
 void info_report_text(const info_file_t *file, const info_written_t *written);
+
+// Calendar date and time (UTC) of a time stamp, "2025-06-15 15:06:40 UTC".
+void info_utc_text(int32_t seconds, char *buf, std::size_t size);
+
+// Length of the well-formed UTF-8 sequence at s (at most n bytes), 0 when
+// the bytes there are not one (overlong forms and surrogates included).
+std::size_t info_utf8_length(const unsigned char *s, std::size_t n);
 
 void info_json_begin();
 // `first` tells whether this is the array's first element.
@@ -151,20 +160,76 @@ void out_file_abandon(out_file_t *out);
 // range of zero width gives the middle entry to all.
 extern const uint32_t INFO_COLOUR_TABLE[256];
 
-// Writes the phase window as an RGBA picture: valid pixels opaque in the
-// colour of their height over lo..hi, the others fully transparent. The
-// picture is made in the map's own storage: afterwards the map holds no
-// counts, only its window and statistics stay meaningful.
-// ERR_NO_DATA without a phase block, ERR_ALL_BAD_DATA without a valid pixel,
-// ERR_INVALID_PARAM when heights or range are not finite numbers,
-// ERR_DATASET_DIM_TOO_LARGE beyond the encoder's size limit, ERR_NO_MEM,
-// and the codes of the output file.
-[[nodiscard]] int32_t info_write_png(info_file_t *file, double lo_nm, double hi_nm,
-                                     const char *path);
+// The picture of the phase window (picture.cpp): one palette index per
+// pixel, row after row. Index 0 is transparent when `transparent` is set;
+// the others are opaque colours of the table, in its order.
+struct info_picture_t {
+    uint8_t *indices; // width x height bytes (from u_malloc_fn), or null
+    int width;
+    int height;
+    uint32_t palette[256]; // 0xRRGGBB of each index in use
+    int colours;           // indices in use
+    bool transparent;      // index 0 stands for pixels without data
+};
 
-// Encodes RGBA rows as PNG into the output file; false when the encoder runs
-// out of memory (png_encoder.cpp).
-bool info_png_encode(const uint8_t *rgba, int width, int height, out_file_t *out);
+// Colours the valid pixels by their height over lo..hi; the map is only
+// read. ERR_NO_DATA without a phase block, ERR_ALL_BAD_DATA without a valid
+// pixel, ERR_INVALID_PARAM when heights or range are not finite numbers,
+// ERR_DATASET_DIM_TOO_LARGE beyond the encoder's size limit, ERR_NO_MEM.
+[[nodiscard]] int32_t info_picture_make(const info_file_t *file, double lo_nm, double hi_nm,
+                                        info_picture_t *picture);
+
+void info_picture_free(info_picture_t *picture);
+
+// A whole PNG file in memory.
+struct info_png_t {
+    uint8_t *bytes; // from u_malloc_fn, or null
+    std::size_t size;
+};
+
+// Encodes the picture as an indexed PNG, or, for a small picture where that
+// is smaller, as RGBA (png_encoder.cpp). ERR_NO_MEM.
+[[nodiscard]] int32_t info_png_encode(const info_picture_t *picture, info_png_t *png);
+
+void info_png_free(info_png_t *png);
+
+// Writes the bytes as the whole file: the codes of the output file.
+[[nodiscard]] int32_t info_write_bytes(const char *path, const void *bytes, std::size_t count);
+
+// Round ticks over lo..hi (figure_layout.cpp): steps of 1, 2, 2.5 or 5 times
+// a power of ten, the smallest that gives at most 10 ticks (and so at least
+// 3). False when lo..hi has no width or no finite one.
+constexpr int INFO_MAX_TICKS = 10;
+struct info_ticks_t {
+    double value[INFO_MAX_TICKS]; // increasing, within lo..hi
+    int count;
+    int decimals; // digits after the point that show every value exactly
+};
+bool info_colour_ticks(double lo, double hi, info_ticks_t *ticks);
+
+// The lateral scale bar for a map `width_m` metres wide: the 1, 2 or 5 times
+// a power of ten nearest to a fifth of it, shown in mm from 1 mm on and in
+// µm below. False when the width is not a positive finite number.
+struct info_scale_t {
+    double metres;
+    double number; // in the unit
+    bool in_mm;
+};
+bool info_scale_length(double width_m, info_scale_t *scale);
+
+// What the figure shows beside the map (svg.cpp).
+struct info_figure_t {
+    double lo_nm; // colour range
+    double hi_nm;
+    bool has_range; // given on the command line: heights outside are marked
+};
+
+// Writes a self-contained SVG figure: the PNG embedded at the camera pixels'
+// aspect, a colour bar with round ticks in nm, a lateral scale bar, the
+// file's name, figures and capture time. The codes of the output file and
+// ERR_NO_MEM.
+[[nodiscard]] int32_t info_write_svg(const info_file_t *file, const info_png_t *png,
+                                     const info_figure_t *figure, const char *path);
 
 // Writes "x,y,height_nm" and one line per valid pixel in camera coordinates.
 // ERR_NO_DATA without a phase block, and the codes of the output file.

@@ -94,3 +94,13 @@ void out_file_abandon(out_file_t *out) {
         out->temp_path = nullptr;
     }
 }
+
+int32_t info_write_bytes(const char *path, const void *bytes, std::size_t count) {
+    out_file_t out;
+    int32_t code = out_file_open(&out, path);
+    if (code == 0) {
+        out_file_write(&out, bytes, count);
+        code = out_file_commit(&out);
+    }
+    return code;
+}

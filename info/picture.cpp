@@ -1,5 +1,6 @@
-// The picture of a phase map: one RGBA pixel per camera pixel of the phase
-// window, coloured by height, transparent where there is no data.
+// The picture of a phase map: one palette index per camera pixel of the
+// phase window, coloured by height, transparent where there is no data. The
+// map itself is only read.
 #include "info/info.h"
 
 #include <cmath>
@@ -7,8 +8,9 @@
 
 namespace {
 
-// The encoder counts bytes in int: its filtered copy, (4 x width + 1) x
-// height bytes, and the compressed stream must stay well inside that.
+// The encoder's rows, (width + 1) x height bytes with their filter bytes,
+// and the compressed stream must stay well inside a PNG chunk and a zlib
+// length.
 constexpr int64_t MAX_PICTURE_BYTES = int64_t{1} << 30;
 
 // Entry for a position t over the range scaled to 0..256: 256 equal bins,
@@ -20,10 +22,62 @@ int colour_bin(double t) {
     return t >= 255.0 ? 255 : static_cast<int>(t);
 }
 
+// Index 0 for pixels without data, then one index per distinct colour of the
+// table, in the table's order (the table repeats a few neighbours).
+struct palette_plan_t {
+    uint8_t of_entry[256]; // index of each table entry
+    uint32_t colour[256];  // colour of each index (index 0 unused)
+    int count;             // indices, 0 included
+};
+
+palette_plan_t full_palette() {
+    palette_plan_t plan{};
+    int next = 1;
+    for (int e = 0; e < 256; ++e) {
+        if (e > 0 && INFO_COLOUR_TABLE[e] == INFO_COLOUR_TABLE[e - 1]) {
+            plan.of_entry[e] = plan.of_entry[e - 1];
+            continue;
+        }
+        plan.colour[next] = INFO_COLOUR_TABLE[e];
+        plan.of_entry[e] = static_cast<uint8_t>(next++);
+    }
+    plan.count = next;
+    return plan;
+}
+
+// Drops the indices that no pixel uses, so that a small picture carries a
+// small palette; the order of the colours stays.
+void compact(info_picture_t *picture, const palette_plan_t &plan) {
+    const std::size_t pixels =
+        static_cast<std::size_t>(picture->width) * static_cast<std::size_t>(picture->height);
+    bool used[256] = {};
+    for (std::size_t i = 0; i < pixels; ++i) {
+        used[picture->indices[i]] = true;
+    }
+    uint8_t renumber[256] = {};
+    int colours = 0;
+    for (int i = 0; i < 256; ++i) {
+        if (used[i]) {
+            renumber[i] = static_cast<uint8_t>(colours);
+            picture->palette[colours++] = plan.colour[i];
+        }
+    }
+    picture->colours = colours;
+    picture->transparent = used[0];
+    if (colours == plan.count) {
+        return; // every index in use: nothing to renumber
+    }
+    for (std::size_t i = 0; i < pixels; ++i) {
+        picture->indices[i] = renumber[picture->indices[i]];
+    }
+}
+
 } // namespace
 
-int32_t info_write_png(info_file_t *file, double lo_nm, double hi_nm, const char *path) {
-    int_map_t &map = file->phase;
+int32_t info_picture_make(const info_file_t *file, double lo_nm, double hi_nm,
+                          info_picture_t *picture) {
+    *picture = info_picture_t{};
+    const int_map_t &map = file->phase;
     if (map.matrix == nullptr) {
         return ERR_NO_DATA;
     }
@@ -35,40 +89,30 @@ int32_t info_write_png(info_file_t *file, double lo_nm, double hi_nm, const char
     }
     const int width = map.window.width;
     const int height = map.window.height;
-    if ((4 * int64_t{width} + 1) * height > MAX_PICTURE_BYTES) {
+    if ((int64_t{width} + 1) * height > MAX_PICTURE_BYTES) {
         return ERR_DATASET_DIM_TOO_LARGE;
     }
-    // The picture takes the place of the map: one 4-byte RGBA pixel for each
-    // 4-byte count, so that a large map needs no second buffer of its size.
-    static_assert(sizeof(int32_t) == 4);
+    const palette_plan_t plan = full_palette();
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    auto *rgba = reinterpret_cast<uint8_t *>(map.matrix);
+    picture->indices = static_cast<uint8_t *>(u_malloc_fn(pixels > 0 ? pixels : 1));
+    if (picture->indices == nullptr) {
+        return ERR_NO_MEM;
+    }
+    picture->width = width;
+    picture->height = height;
     // Bin of a count v: (v x nm_per_count - lo) x 256 / (hi - lo) = v x a + b.
     const double span = hi_nm - lo_nm;
     const double a = span > 0.0 ? file->nm_per_count * (256.0 / span) : 0.0;
     const double b = span > 0.0 ? -lo_nm * (256.0 / span) : 128.0;
+    const int32_t *v = map.matrix;
     for (std::size_t i = 0; i < pixels; ++i) {
-        int32_t v;
-        std::memcpy(&v, rgba + 4 * i, 4);
-        uint8_t px[4] = {0, 0, 0, 0};
-        if (v < INT_MAP_INVALID) {
-            const uint32_t rgb = INFO_COLOUR_TABLE[colour_bin(v * a + b)];
-            px[0] = static_cast<uint8_t>(rgb >> 16);
-            px[1] = static_cast<uint8_t>(rgb >> 8);
-            px[2] = static_cast<uint8_t>(rgb);
-            px[3] = 255;
-        }
-        std::memcpy(rgba + 4 * i, px, 4);
+        picture->indices[i] = v[i] < INT_MAP_INVALID ? plan.of_entry[colour_bin(v[i] * a + b)] : 0;
     }
-    out_file_t out;
-    int32_t code = out_file_open(&out, path);
-    if (code == 0) {
-        if (!info_png_encode(rgba, width, height, &out)) {
-            out_file_abandon(&out);
-            code = ERR_NO_MEM;
-        } else {
-            code = out_file_commit(&out);
-        }
-    }
-    return code;
+    compact(picture, plan);
+    return 0;
+}
+
+void info_picture_free(info_picture_t *picture) {
+    u_free_fn(picture->indices);
+    picture->indices = nullptr;
 }

@@ -7,11 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at s (at most n bytes), 0 when
-// the bytes there are not one (overlong forms and surrogates included).
-std::size_t utf8_length(const unsigned char *s, std::size_t n) {
+std::size_t info_utf8_length(const unsigned char *s, std::size_t n) {
     const unsigned c = s[0];
     std::size_t len = 0;
     unsigned lo = 0x80;
@@ -38,6 +34,8 @@ std::size_t utf8_length(const unsigned char *s, std::size_t n) {
     return len;
 }
 
+namespace {
+
 // A JSON string of n bytes. Well-formed UTF-8 is kept; every other byte is
 // taken as the code point of the same number (Latin-1) and escaped.
 void put_string(const char *text, std::size_t n) {
@@ -51,7 +49,8 @@ void put_string(const char *text, std::size_t n) {
         } else if (c >= 0x20 && c < 0x7F) {
             std::putchar(static_cast<int>(c));
             ++i;
-        } else if (const std::size_t len = c >= 0x80 ? utf8_length(s + i, n - i) : 0; len > 0) {
+        } else if (const std::size_t len = c >= 0x80 ? info_utf8_length(s + i, n - i) : 0;
+                   len > 0) {
             std::fwrite(s + i, 1, len, stdout);
             i += len;
         } else {

@@ -21,8 +21,9 @@ void line(const char *label, const char *format, ...) {
     std::putchar('\n');
 }
 
-// Calendar date and time (UTC) of a time stamp, "2025-06-15 15:06:40 UTC".
-void utc_text(int32_t seconds, char *buf, std::size_t size) {
+} // namespace
+
+void info_utc_text(int32_t seconds, char *buf, std::size_t size) {
     using namespace std::chrono;
     const sys_seconds t{std::chrono::seconds{seconds}};
     const sys_days day = floor<days>(t);
@@ -33,6 +34,8 @@ void utc_text(int32_t seconds, char *buf, std::size_t size) {
                   static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()));
 }
+
+namespace {
 
 // The comment in double quotes; bytes that would disturb the console
 // (control characters, the quote and the backslash) are escaped.
@@ -82,7 +85,7 @@ void info_report_text(const info_file_t *file, const info_written_t *written) {
     line("header", "%d bytes, %s (magic 0x%08X)", static_cast<int>(file->header_bytes),
          format_name(file->magic), static_cast<unsigned>(file->magic));
     char when[64];
-    utc_text(h.TimeStamp, when, sizeof when);
+    info_utc_text(h.TimeStamp, when, sizeof when);
     line("TimeStamp", "%s (%ld)", when, static_cast<long>(h.TimeStamp));
     comment_line(&h);
     line("camera frame", "%d x %d pixels", h.CameraWidth, h.CameraHeight);
@@ -110,6 +113,9 @@ void info_report_text(const info_file_t *file, const info_written_t *written) {
     if (written->png_path != nullptr) {
         line("picture", "%s, colours over %.6g .. %.6g nm", written->png_path, written->png_lo_nm,
              written->png_hi_nm);
+    }
+    if (written->svg_path != nullptr) {
+        line("figure", "%s", written->svg_path);
     }
     if (written->csv_path != nullptr) {
         line("table", "%s, %lld pixels", written->csv_path,

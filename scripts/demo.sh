@@ -3,7 +3,9 @@
 # files in examples/. The result is written to <build>/rss_example.dat, where
 # <build> is build/demo unless DEMO_BUILD_DIR names another folder;
 # examples/ itself is never written. Then kelvorin-info shows what the result
-# holds and draws it as <build>/rss_example.png.
+# holds, draws it as <build>/rss_example.png and makes the figure
+# <build>/rss_example.svg (colour bar, scale bar and figures; open it in a
+# browser).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${DEMO_BUILD_DIR:-build/demo}
@@ -14,9 +16,8 @@ for tool in cmake c++; do
         exit 1
     fi
 done
-# kelvorin-info's PNG encoder and compressor: installed when missing (as root).
+# kelvorin-info's PNG compressor: installed when missing (as root).
 missing=()
-[ -f /usr/include/stb/stb_image_write.h ] || missing+=(libstb-dev)
 [ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" != 0 ]; then
@@ -38,6 +39,7 @@ echo
 "$build/tool/kelvorin" -Verbose -Overwrite -RssOut "$build/rss_example.dat" examples/*.dat
 echo "== result: $build/rss_example.dat ($(wc -c <"$build/rss_example.dat") bytes)"
 echo
-echo "== $build/info/kelvorin-info --png $build/rss_example.png $build/rss_example.dat"
+echo "== $build/info/kelvorin-info --png $build/rss_example.png --svg $build/rss_example.svg $build/rss_example.dat"
 echo
-"$build/info/kelvorin-info" --png "$build/rss_example.png" "$build/rss_example.dat"
+"$build/info/kelvorin-info" --png "$build/rss_example.png" --svg "$build/rss_example.svg" \
+    "$build/rss_example.dat"

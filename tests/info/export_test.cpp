@@ -121,6 +121,9 @@ TEST_F(InfoTest, UsageErrorsShowTheUsage) {
         {"--csv", "c.csv", "a.dat", "b.dat"},
         {"--png", "p.png", "--png", "q.png", "a.dat"},
         {"--png", "same", "--csv", "same", "a.dat"},
+        {"--svg", "same", "--png", "same", "a.dat"},
+        {"--svg", "s.svg", "--svg", "t.svg", "a.dat"},
+        {"--svg", "s.svg", "a.dat", "b.dat"},
         {"--png", "p.png", "--range", "2", "1", "a.dat"},
         {"--png", "p.png", "--range", "0", "nan", "a.dat"},
         {"--range", "0", "1", "a.dat"},
@@ -130,7 +133,8 @@ TEST_F(InfoTest, UsageErrorsShowTheUsage) {
         EXPECT_EQ(r.exit_status, 2) << ::testing::PrintToString(args);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Usage: kelvorin-info"), std::string::npos);
-        EXPECT_FALSE(fs::exists(path("p.png")) || fs::exists(path("c.csv")));
+        EXPECT_FALSE(fs::exists(path("p.png")) || fs::exists(path("c.csv")) ||
+                     fs::exists(path("s.svg")));
     }
     const process_result_t help = run({"a.dat", "--help"});
     EXPECT_EQ(help.exit_status, 0);
@@ -165,6 +169,11 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
         {"--png", "out", "invalid.dat", "invalid.dat: ERR_ALL_BAD_DATA"},
         {"--png", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
         {"--csv", "out", "no_phase.dat", "no_phase.dat: ERR_NO_DATA"},
+        {"--svg", "out", "no_phase.dat", "no_phase.dat: ERR_NO_DATA"},
+        {"--svg", "out", "invalid.dat", "invalid.dat: ERR_ALL_BAD_DATA"},
+        {"--svg", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
+        {"--svg", "in.dat", "in.dat", "in.dat: ERR_INVALID_PARAM"},
+        {"--svg", "none/out.svg", "in.dat", "none/out.svg: ERR_CANT_CREATE_FILE"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.output + " " + c.input);
@@ -191,12 +200,15 @@ TEST_F(InfoTest, FullDiskLeavesNoOutput) {
     if (std::system((mount + " 2>/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "cannot mount a small file system here";
     }
-    // Counts in no order: the picture does not compress below the space.
+    // Counts in no order, not even along a row: the picture does not
+    // compress below the space.
     const test_phase_t noise = phase_of({0, 0, 400, 300}, [](int x, int y) {
-        return static_cast<int32_t>((x * 7919u + y * 104729u) * 2654435761u % 100000);
+        uint32_t h = (x * 7919u + y * 104729u) * 2654435761u;
+        h ^= h >> 15;
+        return static_cast<int32_t>(h * 2246822519u % 100000);
     });
     make_input("big.dat", test_header(400, 300), &noise);
-    for (const char *option : {"--png", "--csv"}) {
+    for (const char *option : {"--png", "--svg", "--csv"}) {
         const process_result_t r = run({option, "small/out", "big.dat"});
         EXPECT_EQ(r.exit_status, 1) << option;
         EXPECT_EQ(r.err.rfind("kelvorin-info: small/out: ERR_CANT_WRITE_FILE (", 0), 0u) << r.err;
