@@ -124,8 +124,8 @@ consume() { # label program
 }
 # The RSS in-process against the installed tool, on the example files.
 # shellcheck disable=SC2046 # one argument per example file
-rss_consume() { # label program
-    "$2" "$prefix/bin/kelvorin" "$scratch" $(for e in $examples; do echo "$root/examples/$e"; done) ||
+rss_consume() { # label program [prefix of the tool]
+    "$2" "${3:-$prefix}/bin/kelvorin" "$scratch" $(for e in $examples; do echo "$root/examples/$e"; done) ||
         fail "rss consumer built with $1 failed"
     echo "rss consumer built with $1: rss_compute agrees with the tool"
 }
@@ -142,13 +142,12 @@ consume_pc() { # label prefix
     # shellcheck disable=SC2086 # the flags are meant to be split
     c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/consumer_pc" tests/package/consumer.cpp $flags
     consume "$1" "$scratch/consumer_pc"
+    # shellcheck disable=SC2086
+    c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/rss_consumer_pc" \
+        tests/package/rss_consumer.cpp $flags
+    rss_consume "$1" "$scratch/rss_consumer_pc" "$2"
 }
 consume_pc pkg-config "$prefix"
-flags=$(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs kelvorin)
-# shellcheck disable=SC2086 # the flags are meant to be split
-c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/rss_consumer_pc" tests/package/rss_consumer.cpp \
-    $flags
-rss_consume pkg-config "$scratch/rss_consumer_pc"
 
 cmake -S tests/package -B "$scratch/add_subdirectory" -DKELVORIN_SOURCE_DIR="$root" >/dev/null
 cmake --build "$scratch/add_subdirectory" -j 2 --target consumer rss_consumer >/dev/null

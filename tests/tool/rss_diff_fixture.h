@@ -6,7 +6,7 @@
 #include "common/fault_alloc.h"
 #include "common/process.h"
 #include "common/rss_reference.h"
-#include "rss/rss_fold.h"
+#include "tool/rss_fold.h"
 #include "tool/tool.h"
 
 #include <gtest/gtest.h>
