@@ -1,5 +1,6 @@
 // kelvorin.read, kelvorin.write and kelvorin.check, and the pieces they share
-// with the rest of the module: paths, windows and kelvorin.Error.
+// with the rest of the module: a DataFile's maps as library records, paths,
+// windows and kelvorin.Error.
 #include "python/src/binding.h"
 #include "support/platform_internal.h"
 
@@ -120,6 +121,39 @@ check's one-line message as .message otherwise. strict=False lets a camera
 frame of size 0 pass. The DataFile is not changed.)";
 
 } // namespace
+
+kvpy_maps_t kvpy_maps(const kvpy_datafile_t &df) {
+    kvpy_maps_t maps;
+    if (!df.phase.is_none()) {
+        const window_t &w = df.phase_window;
+        auto a = py::reinterpret_borrow<py::array>(df.phase);
+        if (!py::isinstance<py::array_t<int32_t>>(a) || a.ndim() != 2 || a.shape(0) != w.height ||
+            a.shape(1) != w.width || !(a.flags() & py::array::c_style)) {
+            throw py::value_error("phase is no longer the int32 array of its window; assign the "
+                                  "changed array to phase again");
+        }
+        maps.keep_phase = df.phase;
+        maps.phase.window = w;
+        maps.phase.size = static_cast<uint32_t>(a.size());
+        maps.phase.matrix = static_cast<int32_t *>(const_cast<void *>(a.data()));
+    }
+    if (!df.intensity.is_none()) {
+        const window_t &w = df.intensity_window;
+        auto a = py::reinterpret_borrow<py::array>(df.intensity);
+        if (!py::isinstance<py::array_t<uint16_t>>(a) || a.ndim() != 3 || a.shape(1) != w.height ||
+            a.shape(2) != w.width || a.shape(0) > 32767 || !(a.flags() & py::array::c_style)) {
+            throw py::value_error("intensity is no longer the uint16 array of its window; "
+                                  "assign the changed array to intensity again");
+        }
+        maps.keep_intens = df.intensity;
+        maps.intens.window = w;
+        maps.intens.n_buckets = static_cast<int16_t>(a.shape(0));
+        maps.intens.range = df.intensity_range;
+        maps.intens.size = static_cast<uint32_t>(a.size());
+        maps.intens.matrix = static_cast<uint16_t *>(const_cast<void *>(a.data()));
+    }
+    return maps;
+}
 
 std::string kvpy_path(const py::handle &path) {
     const py::bytes raw = py::module_::import("os").attr("fsencode")(path);
