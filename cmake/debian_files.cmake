@@ -1,7 +1,7 @@
 # Run by CPack on the staging tree of each Debian package, before packing:
 # compresses the man pages, adds the copyright file and the changelog that
 # every Debian package carries in /usr/share/doc/<package>/, and strips the
-# programs and static libraries of the compiler's notes (.comment, .note), as
+# programs, shared modules and static libraries of the compiler's notes (.comment, .note), as
 # Debian's own packaging does.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
     return()
@@ -26,7 +26,8 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     endif()
     file(GLOB programs ${root}/bin/*)
     file(GLOB_RECURSE archives ${root}/lib/*.a)
-    foreach(file IN LISTS programs archives)
+    file(GLOB_RECURSE modules ${root}/lib/*.so)
+    foreach(file IN LISTS programs archives modules)
         set(how --remove-section=.comment --remove-section=.note)
         if(file MATCHES "\\.a$")
             list(APPEND how --strip-debug --enable-deterministic-archives)

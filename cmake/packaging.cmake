@@ -2,6 +2,8 @@
 #   Linux    kelvorin_<version>_amd64.deb      programs, man pages, docs (runtime)
 #            kelvorin-dev_<version>_amd64.deb  libraries, headers, CMake and
 #                                              pkg-config files (dev)
+#            python3-kelvorin_<version>_amd64.deb  the Python module (python,
+#                                              when KELVORIN_PYTHON is on)
 #   Windows  kelvorin-<version>-win64.zip      programs, examples, guide (runtime)
 
 set(KELVORIN_PACKAGE_MAINTAINER "Kelvorin maintainers <kelvorin@example.org>"
@@ -28,6 +30,9 @@ else()
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_DEB_COMPONENT_INSTALL ON)
     set(CPACK_COMPONENTS_ALL runtime dev)
+    if(KELVORIN_PYTHON)
+        list(APPEND CPACK_COMPONENTS_ALL python)
+    endif()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KELVORIN_PACKAGE_MAINTAINER})
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -48,6 +53,20 @@ of the squares of the input heights as a new data file of the same format.")
 The static libraries and C++ headers with which programs read, check and
 write the interferometer data files that Kelvorin works on, with a CMake
 package (find_package(Kelvorin)) and a pkg-config file (kelvorin).")
+
+    # The module is built for one interpreter version (its file name says
+    # which ABI), so the package asks for exactly that one.
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-kelvorin)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+    set(python_version ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
+    math(EXPR python_next "${Python3_VERSION_MINOR} + 1")
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+        "python3 (>= ${python_version}~), python3 (<< ${Python3_VERSION_MAJOR}.${python_next}), python3-numpy")
+    set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+        "Python module for interferometer data files
+The module kelvorin reads, checks and writes the interferometer data files
+that Kelvorin works on, with their height maps as numpy arrays, and runs the
+RSS of several files' height maps in the Python process.")
 
     # Debian's rules for what every package holds (compressed man pages,
     # copyright file and changelog per package) are applied to the packages'

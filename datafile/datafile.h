@@ -138,9 +138,10 @@ static_assert(offsetof(df_hdr_t, format_marker) == 836);
 [[nodiscard]] int32_t df_read(const char *path, df_info_t *info, df_hdr_t *hdr,
                               intens_map_t *intens, int_map_t *phase);
 
-// Creates or truncates the file and writes the data file into it.
-// ERR_CANT_CREATE_FILE when it cannot be created; ERR_CANT_WRITE_FILE when
-// writing, flushing or closing fails. The file is closed and kept in any case.
+// Creates or truncates the file and writes the data file into it, in the
+// format df_write_format(hdr) names. ERR_CANT_CREATE_FILE when it cannot be
+// created; ERR_CANT_WRITE_FILE when writing, flushing or closing fails. The
+// file is closed and kept in any case.
 [[nodiscard]] int32_t df_write(const char *path, const df_info_t *info, const df_hdr_t *hdr,
                                const intens_map_t *intens, const int_map_t *phase);
 
@@ -164,6 +165,42 @@ static_assert(offsetof(df_hdr_t, format_marker) == 836);
 // ERR_DATASET_DIM_TOO_LARGE, ERR_CANT_WRITE_FILE, ERR_NO_MEM.
 [[nodiscard]] int32_t df_write_stream(std::FILE *stream, const df_info_t *info, const df_hdr_t *hdr,
                                       const intens_map_t *intens, const int_map_t *phase);
+
+// ---------------------------------------------------------------------------
+// Header formats and phase resolutions.
+
+// The format of a file as its magic number gives it: header_format 1, 2 or 3
+// and the header's length, 834 or 4096 bytes.
+struct df_format_t {
+    uint32_t magic;
+    int32_t header_format;
+    int32_t header_bytes;
+};
+
+// df_read and df_read_stream that also give the file's format. *format is
+// filled once the magic number is known to be one of the three (so also for
+// a read that fails later, say on a block cut short) and is all zero before.
+[[nodiscard]] int32_t df_read_with_format(const char *path, df_format_t *format, df_info_t *info,
+                                          df_hdr_t *hdr, intens_map_t *intens, int_map_t *phase);
+[[nodiscard]] int32_t df_read_stream_with_format(std::FILE *stream, df_format_t *format,
+                                                 df_info_t *info, df_hdr_t *hdr,
+                                                 intens_map_t *intens, int_map_t *phase);
+
+// The format df_write gives a record: 3 (4096-byte header) when any byte of
+// the record from the place of file offset 838 on is non-zero, which is the
+// case for every record read from a format-3 file (its format_marker is 3);
+// otherwise 2 when PhaseRes is 2 or more, else 1 (834-byte header). Bytes of
+// the record at file offsets 834 to 837 are written only in format 3. Without
+// a record (null): 1.
+int32_t df_write_format(const df_hdr_t *hdr);
+
+// Phase counts per fringe of a phase resolution code: 0 Normal 4096, 1 High
+// 32768, any other value Super 131072.
+int32_t df_counts_per_fringe(int32_t phase_res);
+
+// The name of a phase resolution code under the same rule: "Normal", "High"
+// or "Super".
+const char *df_phase_res_name(int32_t phase_res);
 
 // ---------------------------------------------------------------------------
 // Attribute checks. The message buffer, when given, holds at least
@@ -206,15 +243,10 @@ struct df_phase_block_t {
 [[nodiscard]] int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
                                          df_phase_block_t *block);
 
-// Reads the next `count` phase values as stored (big-endian 32-bit) into raw,
-// which holds 4 x count bytes. ERR_CORRUPT_DATA_FILE when fewer arrive or the
-// stream's error indicator is set.
-[[nodiscard]] int32_t df_read_phase_raw(std::FILE *stream, void *raw, std::size_t count);
-
 // Reads `count` phase values as stored, starting with value `first` of the
-// block at block->offset, without using or moving the stream's position
-// (u_read_at): several threads may read one stream this way. The stream is
-// one whose header df_read_phase_head has read. ERR_CORRUPT_DATA_FILE when
+// block at block->offset, without using or moving the stream's position (a
+// positioned read): several threads may read one stream this way. The stream
+// is one whose header df_read_phase_head has read. ERR_CORRUPT_DATA_FILE when
 // fewer values are there or reading fails.
 [[nodiscard]] int32_t df_read_phase_at(std::FILE *stream, const df_phase_block_t *block,
                                        int64_t first, void *raw, std::size_t count);

@@ -40,6 +40,19 @@ uint32_t df_choose_magic(const df_hdr_t *hdr) {
     return hdr->PhaseRes >= 2 ? DF_MAGIC_2 : DF_MAGIC_1;
 }
 
+int32_t df_write_format(const df_hdr_t *hdr) {
+    const uint32_t magic = df_choose_magic(hdr);
+    return magic == DF_MAGIC_3 ? 3 : magic == DF_MAGIC_2 ? 2 : 1;
+}
+
+int32_t df_counts_per_fringe(int32_t phase_res) {
+    return phase_res == 0 ? 4096 : phase_res == 1 ? 32768 : 131072;
+}
+
+const char *df_phase_res_name(int32_t phase_res) {
+    return phase_res == 0 ? "Normal" : phase_res == 1 ? "High" : "Super";
+}
+
 void df_image_from_file(df_image_t *image) {
     unsigned char *p = bytes_of(image);
     std::size_t end = DF_LONG_HEADER;

@@ -62,20 +62,32 @@ int32_t read_phase_block(std::FILE *stream, int_map_t *map) {
         std::ferror(stream) != 0) {
         return ERR_CORRUPT_DATA_FILE;
     }
-    auto *bytes = reinterpret_cast<unsigned char *>(map->matrix);
-    for (std::size_t i = 0; i < values; ++i) {
-        df_be32_to_host(bytes + 4 * i);
-    }
+    df_swap32_block(reinterpret_cast<uint32_t *>(map->matrix), values);
     return 0;
 }
 
-int32_t read_pieces(std::FILE *stream, df_info_t *info, df_hdr_t *hdr, intens_map_t *intens,
-                    int_map_t *phase) {
+void set_format(uint32_t magic, df_format_t *format) {
+    format->magic = magic;
+    format->header_format = magic == DF_MAGIC_3 ? 3 : magic == DF_MAGIC_2 ? 2 : 1;
+    format->header_bytes = static_cast<int32_t>(df_header_length(magic));
+}
+
+int32_t read_pieces(std::FILE *stream, df_format_t *format, df_info_t *info, df_hdr_t *hdr,
+                    intens_map_t *intens, int_map_t *phase) {
     df_image_t image;
     if (const int32_t code = df_read_header_image(stream, &image); code != 0) {
+        // The magic number alone is known, still as stored, when the rest
+        // of the header is missing.
+        const uint32_t magic = df_load_be32(reinterpret_cast<const unsigned char *>(&image));
+        if (code == ERR_PREMATURE_EOF && format != nullptr && df_header_length(magic) != 0) {
+            set_format(magic, format);
+        }
         return code;
     }
     const df_image_head_t &head = image.head;
+    if (format != nullptr) {
+        set_format(head.magic, format);
+    }
 
     if (info != nullptr) {
         *info = head.info;
@@ -172,13 +184,12 @@ int32_t write_intens_block(std::FILE *stream, const intens_map_t *map, std::size
 }
 
 int32_t write_phase_block(std::FILE *stream, const int_map_t *map, std::size_t values) {
-    auto *buffer = static_cast<unsigned char *>(u_malloc_fn(values * sizeof(int32_t)));
+    auto *buffer = static_cast<uint32_t *>(u_malloc_fn(values * sizeof(int32_t)));
     if (buffer == nullptr) {
         return ERR_NO_MEM;
     }
-    for (std::size_t i = 0; i < values; ++i) {
-        df_store_be32(buffer + 4 * i, static_cast<uint32_t>(map->matrix[i]));
-    }
+    std::memcpy(buffer, map->matrix, values * sizeof(int32_t));
+    df_swap32_block(buffer, values);
     const bool whole = std::fwrite(buffer, sizeof(int32_t), values, stream) == values;
     u_free_fn(buffer);
     return whole ? 0 : ERR_CANT_WRITE_FILE;
@@ -186,25 +197,41 @@ int32_t write_phase_block(std::FILE *stream, const int_map_t *map, std::size_t v
 
 } // namespace
 
-int32_t df_read_stream(std::FILE *stream, df_info_t *info, df_hdr_t *hdr, intens_map_t *intens,
-                       int_map_t *phase) {
-    const int32_t rc = read_pieces(stream, info, hdr, intens, phase);
+int32_t df_read_stream_with_format(std::FILE *stream, df_format_t *format, df_info_t *info,
+                                   df_hdr_t *hdr, intens_map_t *intens, int_map_t *phase) {
+    if (format != nullptr) {
+        *format = df_format_t{};
+    }
+    const int32_t rc = read_pieces(stream, format, info, hdr, intens, phase);
     if (rc != 0) {
         release_maps(intens, phase);
     }
     return rc;
 }
 
-int32_t df_read(const char *path, df_info_t *info, df_hdr_t *hdr, intens_map_t *intens,
-                int_map_t *phase) {
+int32_t df_read_stream(std::FILE *stream, df_info_t *info, df_hdr_t *hdr, intens_map_t *intens,
+                       int_map_t *phase) {
+    return df_read_stream_with_format(stream, nullptr, info, hdr, intens, phase);
+}
+
+int32_t df_read_with_format(const char *path, df_format_t *format, df_info_t *info, df_hdr_t *hdr,
+                            intens_map_t *intens, int_map_t *phase) {
+    if (format != nullptr) {
+        *format = df_format_t{};
+    }
     std::FILE *stream = u_fopen_path(path, "rb");
     if (stream == nullptr) {
         release_maps(intens, phase);
         return ERR_CANT_OPEN_FILE;
     }
-    const int32_t rc = df_read_stream(stream, info, hdr, intens, phase);
+    const int32_t rc = df_read_stream_with_format(stream, format, info, hdr, intens, phase);
     std::fclose(stream); // read-only: nothing to lose on close
     return rc;
+}
+
+int32_t df_read(const char *path, df_info_t *info, df_hdr_t *hdr, intens_map_t *intens,
+                int_map_t *phase) {
+    return df_read_with_format(path, nullptr, info, hdr, intens, phase);
 }
 
 int32_t df_write_stream(std::FILE *stream, const df_info_t *info, const df_hdr_t *hdr,
@@ -247,7 +274,7 @@ int32_t df_write_stream(std::FILE *stream, const df_info_t *info, const df_hdr_t
     df_image_t image{};
     df_image_head_t &head = image.head;
     head.magic = df_choose_magic(hdr);
-    head.header_format = head.magic == DF_MAGIC_3 ? 3 : head.magic == DF_MAGIC_2 ? 2 : 1;
+    head.header_format = static_cast<uint16_t>(df_write_format(hdr));
     const std::size_t length = df_header_length(head.magic);
     head.header_size = static_cast<uint32_t>(length);
     if (info != nullptr) {

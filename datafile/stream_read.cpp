@@ -3,6 +3,7 @@
 // forming the header that df_write_stream writes in front of a block that is
 // written in pieces.
 #include "datafile/header_image.h"
+#include "support/platform_internal.h"
 
 #include <climits>
 
@@ -43,13 +44,6 @@ int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
         block->present = true;
         block->offset = static_cast<int64_t>(df_header_length(head.magic)) +
                         (head.intens_bytes > 0 ? int64_t{head.intens_bytes} : 0);
-    }
-    return 0;
-}
-
-int32_t df_read_phase_raw(std::FILE *stream, void *raw, std::size_t count) {
-    if (std::fread(raw, sizeof(int32_t), count, stream) != count || std::ferror(stream) != 0) {
-        return ERR_CORRUPT_DATA_FILE;
     }
     return 0;
 }

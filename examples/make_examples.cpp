@@ -29,7 +29,7 @@ struct example_t {
 
 // One phase count in metres: IntfScaleFactor x WavelengthIn / counts per fringe.
 double metres_per_count(const df_hdr_t &hdr) {
-    const double counts = hdr.PhaseRes == 1 ? 32768.0 : 131072.0;
+    const double counts = df_counts_per_fringe(hdr.PhaseRes);
     return static_cast<double>(hdr.IntfScaleFactor) * static_cast<double>(hdr.WavelengthIn) /
            counts;
 }

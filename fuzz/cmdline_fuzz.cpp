@@ -11,6 +11,7 @@
 #include "common/run_check.h"
 #include "datafile/datafile.h"
 #include "fuzz/scratch.h"
+#include "support/platform_internal.h"
 #include "tool/tool.h"
 
 #include <cstdio>

@@ -1,6 +1,7 @@
 // The entry of kelvorin-info: command line, the walk over the files, the
 // exports and the exit status.
 #include "info/info.h"
+#include "support/platform_internal.h"
 
 #include <cerrno>
 #include <cmath>

@@ -68,9 +68,6 @@ struct info_file_t {
     phase_stats_t stats; // over the phase block (all zero without one)
 };
 
-// Phase counts per fringe for a PhaseRes code: 0 4096, 1 32768, else 131072.
-int32_t info_counts_per_fringe(int16_t phase_res);
-
 // Height of one count in nm: IntfScaleFactor x ObliquityFactor x WavelengthIn
 // / counts per fringe, in metres, times 1e9 (NaN when a factor is NaN).
 double info_nm_per_count(const df_hdr_t *hdr);

@@ -47,14 +47,10 @@ void info_print_error(const char *name, int32_t code, const char *meaning) {
                  meaning != nullptr ? meaning : info_error_meaning(code));
 }
 
-int32_t info_counts_per_fringe(int16_t phase_res) {
-    return phase_res == 0 ? 4096 : phase_res == 1 ? 32768 : 131072;
-}
-
 double info_nm_per_count(const df_hdr_t *hdr) {
     const double metres =
         static_cast<double>(hdr->IntfScaleFactor) * static_cast<double>(hdr->ObliquityFactor) *
-        static_cast<double>(hdr->WavelengthIn) / info_counts_per_fringe(hdr->PhaseRes);
+        static_cast<double>(hdr->WavelengthIn) / df_counts_per_fringe(hdr->PhaseRes);
     return metres * 1e9;
 }
 
@@ -117,30 +113,15 @@ int32_t info_read(const char *name, info_file_t *file) {
     if (u_path_has_wide_mark(name) || !u_is_regular_file(name)) {
         return ERR_CANT_OPEN_FILE;
     }
-    std::FILE *stream = u_fopen_path(name, "rb");
-    if (stream == nullptr) {
-        return ERR_CANT_OPEN_FILE;
-    }
-    // The magic number tells the two short formats apart; the reader checks
-    // it again (and reports a short file) from the start.
-    unsigned char magic[4] = {};
-    const std::size_t got = std::fread(magic, 1, sizeof magic, stream);
-    file->magic = static_cast<uint32_t>(magic[0]) << 24 | static_cast<uint32_t>(magic[1]) << 16 |
-                  static_cast<uint32_t>(magic[2]) << 8 | magic[3];
     intens_map_t intensity{};
-    int32_t code = got == sizeof magic || std::feof(stream) ? 0 : ERR_CORRUPT_DATA_FILE;
-    if (code == 0 && std::fseek(stream, 0, SEEK_SET) != 0) {
-        code = ERR_CORRUPT_DATA_FILE;
-    }
-    if (code == 0) {
-        code = df_read_stream(stream, nullptr, &file->hdr, &intensity, &file->phase);
-    }
-    std::fclose(stream);
+    df_format_t format{};
+    const int32_t code =
+        df_read_with_format(name, &format, nullptr, &file->hdr, &intensity, &file->phase);
     if (code != 0) {
         return code;
     }
-    file->header_bytes = file->magic == DF_MAGIC_3 ? static_cast<int32_t>(DF_LONG_HEADER)
-                                                   : static_cast<int32_t>(DF_SHORT_HEADER);
+    file->magic = format.magic;
+    file->header_bytes = format.header_bytes;
     file->has_intensity = intensity.matrix != nullptr;
     file->intensity_window = intensity.window;
     file->intensity_planes = intensity.n_buckets;

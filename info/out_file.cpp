@@ -1,6 +1,7 @@
 // Output files written completely or not at all: a temporary file beside the
 // target takes the data and replaces the target only once it is whole.
 #include "info/info.h"
+#include "support/platform_internal.h"
 
 #include <chrono>
 #include <cstring>

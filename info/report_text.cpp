@@ -55,10 +55,6 @@ void comment_line(const df_hdr_t *hdr) {
     std::printf("\"\n");
 }
 
-const char *phase_res_word(int16_t phase_res) {
-    return phase_res == 0 ? "Normal" : phase_res == 1 ? "High" : "Super";
-}
-
 const char *format_name(uint32_t magic) {
     return magic == DF_MAGIC_1 ? "format 1" : magic == DF_MAGIC_2 ? "format 2" : "format 3";
 }
@@ -99,8 +95,8 @@ void info_report_text(const info_file_t *file, const info_written_t *written) {
     line("WavelengthIn", "%g nm", h.WavelengthIn * 1e9);
     line("ObliquityFactor", "%g", static_cast<double>(h.ObliquityFactor));
     line("PhaseRes", "%s (%d), 1/%ld fringe per count, %.6g nm per count",
-         phase_res_word(h.PhaseRes), h.PhaseRes,
-         static_cast<long>(info_counts_per_fringe(h.PhaseRes)), file->nm_per_count);
+         df_phase_res_name(h.PhaseRes), h.PhaseRes,
+         static_cast<long>(df_counts_per_fringe(h.PhaseRes)), file->nm_per_count);
     if (file->has_intensity) {
         line("intensity", "%d planes of %d x %d at x %d, y %d", file->intensity_planes,
              file->intensity_window.width, file->intensity_window.height, file->intensity_window.x,

@@ -31,6 +31,7 @@
 #include "rss/rss_result.h"
 #include "rss/rss_tuning.h"
 #include "rss/rss_units.h"
+#include "support/platform_internal.h"
 #include "support/support.h"
 
 #include <algorithm>

@@ -8,28 +8,17 @@
 
 namespace {
 
-struct phase_res_t {
-    double counts;
-    const char *word;
-};
-
-constexpr phase_res_t PHASE_RES[] = {{4096.0, "Normal"}, {32768.0, "High"}, {131072.0, "Super"}};
-
-const phase_res_t &phase_res_entry(int32_t code) {
-    return PHASE_RES[code == 0 ? 0 : code == 1 ? 1 : 2];
-}
-
 // Scaling is skipped for factors this close to 1.
 constexpr double UNIT_FACTOR_TOLERANCE = 1e-10;
 
 } // namespace
 
 double counts_per_fringe(int32_t phase_res) {
-    return phase_res_entry(phase_res).counts;
+    return df_counts_per_fringe(phase_res);
 }
 
 const char *phase_res_word(int32_t phase_res) {
-    return phase_res_entry(phase_res).word;
+    return df_phase_res_name(phase_res);
 }
 
 double unit_factor(const rss_frame_t &frame, const rss_input_units_t &input) {

@@ -7,11 +7,10 @@
 
 #include <cstdint>
 
-// Phase counts per fringe of a phase resolution code: 0 Normal (4096),
-// 1 High (32768), any other value Super (131072).
+// df_counts_per_fringe, as a double for the unit arithmetic.
 double counts_per_fringe(int32_t phase_res);
 
-// "Normal", "High" or "Super", as the report shows a phase resolution code.
+// df_phase_res_name: the word the report shows for a phase resolution code.
 const char *phase_res_word(int32_t phase_res);
 
 // What the first input fixes for the whole run: the camera frame, the

@@ -63,6 +63,17 @@ need full man-db cmd man
 need full pkg-config cmd pkg-config
 need full dpkg-dev cmd dpkg-shlibdeps
 need full lintian cmd lintian
+# The Python module and its tests (Debian's interpreter with pybind11, numpy
+# and pytest); its wheel and package test: the wheel's build tools and venv.
+need quick pybind11-dev file /usr/lib/cmake/pybind11/pybind11Config.cmake
+need quick python3-pybind11 file /usr/lib/python3/dist-packages/pybind11/__init__.py
+need quick python3-dev glob '/usr/include/python3*/Python.h'
+need quick python3-numpy file /usr/lib/python3/dist-packages/numpy/__init__.py
+need quick python3-pytest file /usr/lib/python3/dist-packages/pytest/__init__.py
+need full python3-build file /usr/lib/python3/dist-packages/build/__init__.py
+need full python3-setuptools file /usr/lib/python3/dist-packages/setuptools/__init__.py
+need full python3-wheel file /usr/lib/python3/dist-packages/wheel/__init__.py
+need full python3-venv glob '/usr/lib/python3*/ensurepip/__init__.py'
 
 install_missing() {
     [ ${#missing[@]} -gt 0 ] || return 0

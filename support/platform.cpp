@@ -2,7 +2,7 @@
 // lives here (paths behind a byte-order mark, file status and identity,
 // replacing a file, large pages, calendar time, the start-up's wildcard
 // expansion).
-#include "support/support.h"
+#include "support/platform_internal.h"
 
 #include <cerrno>
 #include <cstdint>

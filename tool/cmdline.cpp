@@ -2,7 +2,7 @@
 // question, then the RSS run. Every outcome becomes exit status 0 or 1 here.
 #include "tool/tool.h"
 
-#include "support/support.h"
+#include "support/platform_internal.h"
 
 #include <cctype>
 #include <cstdio>

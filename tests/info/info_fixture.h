@@ -25,7 +25,7 @@ struct reference_t {
 };
 
 inline reference_t reference(const df_hdr_t &h, const test_phase_t &p) {
-    const long double per_fringe = h.PhaseRes == 0 ? 4096 : h.PhaseRes == 1 ? 32768 : 131072;
+    const long double per_fringe = df_counts_per_fringe(h.PhaseRes);
     reference_t r{static_cast<long double>(h.IntfScaleFactor) * h.ObliquityFactor * h.WavelengthIn /
                   per_fringe * 1e9L};
     std::vector<long double> x;

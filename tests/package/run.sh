@@ -33,6 +33,14 @@ if grep -q '/kelvorin-info\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; the
     programs+=(kelvorin-info)
 fi
 examples=$(cd examples && ls -- *.dat)
+# The Python module, when the build has it: its files under the site folder.
+python_files=()
+if grep -q '/kelvorin_python\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; then
+    python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+    site=$(sed -n 's/^KELVORIN_PYTHON_INSTALL_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+    so=$(cd "$build/python/kelvorin" && ls _core*.so)
+    python_files=("$site/kelvorin/"{__init__.py,__init__.pyi,py.typed,"$so"})
+fi
 
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 
@@ -103,7 +111,8 @@ expected=$( (for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$
              echo "$libdir"/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
              echo "$libdir"/libkelvorin_{datafile,maps,rss,support}.a "$libdir"/pkgconfig/kelvorin.pc
              echo share/doc/kelvorin/README.md
-             for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done) |
+             for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done
+             for f in "${python_files[@]}"; do echo "$f"; done) |
            tr ' ' '\n' | sort)
 actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
 same_list "installed tree" "$expected" "$actual"
@@ -151,6 +160,8 @@ need lintian lintian
 out=$(cd "$build" && cpack -G DEB 2>&1) || { echo "$out" >&2; fail "cpack -G DEB failed"; }
 runtime_deb=$build/packages/kelvorin_${version}_amd64.deb
 dev_deb=$build/packages/kelvorin-dev_${version}_amd64.deb
+python_deb=
+[ ${#python_files[@]} -eq 0 ] || python_deb=$build/packages/python3-kelvorin_${version}_amd64.deb
 for deb in "$runtime_deb" "$dev_deb"; do
     [ -f "$deb" ] || fail "no $deb"
 done
@@ -204,7 +215,8 @@ debroot=$scratch/debroot
 admin=$debroot/var/lib/dpkg
 mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
 : >"$admin/available"
-depends=$(for deb in "$runtime_deb" "$dev_deb"; do dpkg-deb -f "$deb" Depends; done |
+depends=$(for deb in "$runtime_deb" "$dev_deb" ${python_deb:+"$python_deb"}; do
+              dpkg-deb -f "$deb" Depends; done |
           tr ',|' '\n\n' | sed 's/(.*//; s/:.*//; s/[[:space:]]//g' | grep -v '^$' |
           grep -vxE 'kelvorin|kelvorin-dev' | sort -u)
 for package in $depends; do
@@ -236,6 +248,40 @@ left=$(cd "$debroot" && find . -type f ! -path './var/*')
 [ -z "$left" ] || fail "dpkg -r left files in the throwaway root: $left"
 echo "throwaway root: dpkg -i, ${programs[*]} run, man -M finds the pages," \
      "pkg-config builds the consumer; dpkg -r: all gone"
+
+# --- Python: the .deb in the throwaway root, the wheel in a fresh venv -----------
+if [ ${#python_files[@]} -gt 0 ]; then
+    expected=$( (for f in "${python_files[@]}"; do echo "usr/$f"; done
+                 echo usr/share/doc/python3-kelvorin/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
+    same_list "$(basename "$python_deb")" "$expected" "$(deb_files "$python_deb")"
+    check_field "$python_deb" Package '^python3-kelvorin$'
+    check_field "$python_deb" Depends 'python3-numpy'
+    lint_rc=0
+    lint=$(lintian -I --pedantic --fail-on error,warning "$python_deb" 2>&1) || lint_rc=$?
+    lint=$(echo "$lint" | grep -v 'running with root privileges' || true)
+    echo "lintian -I --pedantic $(basename "$python_deb"):${lint:+$'\n'}${lint:- no tags}"
+    [ "$lint_rc" = 0 ] || fail "lintian reports errors or warnings"
+    # Imports the package from where it lies and reads every example.
+    try_module() { # label interpreter PYTHONPATH folder-it-must-come-from
+        PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$3 "$2" -c '
+import sys, kelvorin
+assert kelvorin.__file__.startswith(sys.argv[1]), kelvorin.__file__
+for name in sys.argv[2:]:
+    assert kelvorin.read(name).heights("nm") is not None
+' "$4" "$root"/examples/*.dat || fail "import kelvorin from the $1 failed"
+        echo "$1: import kelvorin, read the examples"
+    }
+    debroot_dpkg -i "$python_deb" >/dev/null || fail "dpkg -i $(basename "$python_deb") failed"
+    try_module "$(basename "$python_deb") (throwaway root)" "$python" "$debroot/usr/$site" "$debroot"
+    debroot_dpkg -r python3-kelvorin >/dev/null || fail "dpkg -r python3-kelvorin failed"
+    left=$(cd "$debroot" && find . -type f ! -path './var/*')
+    [ -z "$left" ] || fail "dpkg -r left files in the throwaway root: $left"
+    out=$(cmake --build "$build" --target python_wheel 2>&1) || { echo "$out" >&2; fail "the wheel failed"; }
+    wheel=$(ls "$build"/packages/kelvorin-"$version"-*.whl)
+    "$python" -m venv --system-site-packages "$scratch/venv"
+    "$scratch/venv/bin/pip" install -q --no-index "$wheel" || fail "pip install $wheel failed"
+    try_module "$(basename "$wheel") (fresh venv)" "$scratch/venv/bin/python" "" "$scratch/venv"
+fi
 
 # --- the packages on this machine ------------------------------------------------------
 # Only in CI, or when asked; a kelvorin package that is installed here

@@ -3,7 +3,7 @@
 // platform; each test runs in a fresh temporary folder.
 #include "common/fault_alloc.h"
 #include "common/process.h"
-#include "support/support.h"
+#include "support/platform_internal.h"
 
 #include <gtest/gtest.h>
 

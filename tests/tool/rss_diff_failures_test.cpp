@@ -246,8 +246,9 @@ TEST_F(RssDiff, PiecewiseReadingFailsAsTheWholeFileReader) {
             values.resize(static_cast<std::size_t>(block.window.width * block.window.height));
             // Row by row, as the run reads it.
             for (int32_t r = 0; got == 0 && r < block.window.height; ++r) {
-                got = df_read_phase_raw(stream, values.data() + r * block.window.width,
-                                        static_cast<std::size_t>(block.window.width));
+                got = df_read_phase_at(stream, &block, int64_t{r} * block.window.width,
+                                       values.data() + r * block.window.width,
+                                       static_cast<std::size_t>(block.window.width));
             }
         }
         std::fclose(stream);
