@@ -132,7 +132,7 @@ TEST(FoldKernels, FoldAddsAsTheMapOperations) {
         4096, -300, 77};
     // Sums as the run keeps them: NaN, or in [0, DBL_MAP_INVALID).
     const std::vector<double> before = {0.0,  BELOW_LIMIT, 1e30, SUBNORMAL, NaN, 2.5,
-                                        3e38, 1.0,         0.0,   NaN,       7.0, 0.25};
+                                        3e38, 1.0,         0.0,  NaN,       7.0, 0.25};
     const double factors[] = {
         1.0, 0.5, -3.0, 1e-310, 0.0, 1e150, 1e20, NaN, INF, -INF, std::nextafter(1.0, 2.0)};
     const window_t w = {0, 0, static_cast<int16_t>(counts.size()), 1};
