@@ -18,7 +18,8 @@ struct rss_request_t {
 };
 
 // Where the run's text goes. Null functions (or a null sink) mean silent.
-// Both are called on the thread that called rss_compute.
+// Both are called on the thread that called rss_compute, and must return
+// normally: the run is built without exceptions and cannot unwind.
 struct rss_sink_t {
     void *context;
     // Report text, piece by piece: the pieces, joined, are the report.
@@ -56,5 +57,7 @@ enum rss_error_code : int32_t {
 // resolution outside -1..2 is ERR_INVALID_PARAM, and an output that is one of
 // the inputs (under any name) RSS_ERR_OUTPUT_IS_INPUT; no file is touched
 // then. Any other failure leaves the output empty, unless writing the result
-// itself failed. The inputs are never changed.
+// itself failed. The inputs are never changed. All memory comes through the
+// memory hooks, except the helper thread's own record, which the C++
+// runtime allocates.
 [[nodiscard]] int32_t rss_compute(const rss_request_t *request, const rss_sink_t *sink);

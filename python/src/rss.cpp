@@ -8,6 +8,7 @@
 #endif
 
 #include <cctype>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,13 @@ namespace {
 
 constexpr std::size_t MAX_INPUTS = 10000; // as the command line takes them
 
+// What the run's sink collects. The sink's functions are called from inside
+// the library, which is built without exceptions: nothing may be thrown
+// through it, so a failed allocation is only noted here.
 struct collected_t {
     std::string report;
     std::vector<std::string> messages;
+    bool lost = false; // some text could not be kept (out of memory)
 };
 
 // -1 (from the first input), 0, 1 or 2, from None, a code or a name in any case.
@@ -137,15 +142,28 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
                                 static_cast<int32_t>(pointers.size())};
     const rss_sink_t sink{&got,
                           [](void *context, const char *text) {
-                              static_cast<collected_t *>(context)->report += text;
+                              auto *got = static_cast<collected_t *>(context);
+                              try {
+                                  got->report += text;
+                              } catch (...) {
+                                  got->lost = true;
+                              }
                           },
                           [](void *context, const char *text) {
-                              static_cast<collected_t *>(context)->messages.emplace_back(text);
+                              auto *got = static_cast<collected_t *>(context);
+                              try {
+                                  got->messages.emplace_back(text);
+                              } catch (...) {
+                                  got->lost = true;
+                              }
                           }};
     int32_t rc = 0;
     {
         py::gil_scoped_release nogil;
         rc = rss_compute(&request, &sink);
+    }
+    if (got.lost) {
+        throw std::bad_alloc(); // MemoryError; the run itself has ended cleanly
     }
     if (rc != 0) {
         kvpy_raise_name(code_name(rc), py::none(),
