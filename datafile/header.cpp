@@ -53,6 +53,11 @@ const char *df_phase_res_name(int32_t phase_res) {
     return phase_res == 0 ? "Normal" : phase_res == 1 ? "High" : "Super";
 }
 
+double df_metres_per_count(const df_hdr_t *hdr) {
+    return static_cast<double>(hdr->IntfScaleFactor) * static_cast<double>(hdr->ObliquityFactor) *
+           static_cast<double>(hdr->WavelengthIn) / df_counts_per_fringe(hdr->PhaseRes);
+}
+
 void df_image_from_file(df_image_t *image) {
     unsigned char *p = bytes_of(image);
     std::size_t end = DF_LONG_HEADER;

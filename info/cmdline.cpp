@@ -106,7 +106,7 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
     }
     bool ok = true;
     if (opts.png_path != nullptr) {
-        code = info_write_bytes(opts.png_path, png.bytes, png.size);
+        code = df_out_write_file(opts.png_path, DF_OUT_EXPORT, png.bytes, png.size);
         if (code != 0) {
             info_print_error(opts.png_path, code);
         } else {
@@ -161,6 +161,14 @@ int report_files(const info_options_t &opts) {
     for (const char *output : {opts.png_path, opts.svg_path, opts.csv_path}) {
         if (output != nullptr && names_input(output, opts.files[0])) {
             info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
+            return EXIT_FAILED;
+        }
+    }
+    // Nor is a measurement: an export's name that lands on a data file is
+    // most likely the input's, with the export's own name forgotten.
+    for (const char *output : {opts.png_path, opts.svg_path, opts.csv_path}) {
+        if (output != nullptr && df_is_data_file(output)) {
+            info_print_error(output, ERR_FILE_READ_ONLY);
             return EXIT_FAILED;
         }
     }

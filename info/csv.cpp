@@ -23,8 +23,8 @@ int32_t info_write_csv(const info_file_t *file, const char *path, int64_t *rows)
     if (buffer == nullptr) {
         return ERR_NO_MEM;
     }
-    out_file_t out;
-    int32_t code = out_file_open(&out, path);
+    df_out_t out;
+    int32_t code = df_out_open(&out, path, DF_OUT_EXPORT);
     if (code != 0) {
         u_free_fn(buffer);
         return code;
@@ -39,7 +39,7 @@ int32_t info_write_csv(const info_file_t *file, const char *path, int64_t *rows)
                 continue;
             }
             if (CHUNK - used < LINE_MAX_BYTES) {
-                out_file_write(&out, buffer, used);
+                df_out_write(&out, buffer, used);
                 used = 0;
             }
             char *at = buffer + used;
@@ -53,9 +53,9 @@ int32_t info_write_csv(const info_file_t *file, const char *path, int64_t *rows)
             ++count;
         }
     }
-    out_file_write(&out, buffer, used);
+    df_out_write(&out, buffer, used);
     u_free_fn(buffer);
-    code = out_file_commit(&out);
+    code = df_out_commit(&out);
     *rows = code == 0 ? count : 0;
     return code;
 }

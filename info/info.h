@@ -68,10 +68,6 @@ struct info_file_t {
     phase_stats_t stats; // over the phase block (all zero without one)
 };
 
-// Height of one count in nm: IntfScaleFactor x ObliquityFactor x WavelengthIn
-// / counts per fringe, in metres, times 1e9 (NaN when a factor is NaN).
-double info_nm_per_count(const df_hdr_t *hdr);
-
 // Statistics of the valid pixels of a map with a matrix: one pass for the
 // count, extremes and the exact integer sum, one for the squared deviations.
 void info_phase_stats(const int_map_t *map, double nm_per_count, phase_stats_t *stats);
@@ -83,7 +79,8 @@ void info_phase_stats(const int_map_t *map, double nm_per_count, phase_stats_t *
 
 void info_release(info_file_t *file);
 
-// A short English meaning of an error code for the messages.
+// What a code means, for the messages: the library's meaning, or
+// "unexpected failure" for a code without one.
 const char *info_error_meaning(int32_t code);
 
 // Writes "kelvorin-info: NAME: ERR_... (meaning)" to standard error, with
@@ -123,33 +120,6 @@ void info_json_end();
 constexpr std::size_t INFO_NUMBER_BUF = 32;
 int info_shortest_double(double v, char *buf);
 int info_shortest_float(float v, char *buf);
-
-// ---------------------------------------------------------------------------
-// Output files written completely or not at all (out_file.cpp): data go to a
-// new temporary file beside the target, which is renamed over the target
-// only when everything was written and closed.
-
-struct out_file_t {
-    std::FILE *stream; // the temporary file, or null
-    char *temp_path;   // its name (from u_malloc_fn), or null
-    const char *target;
-    int32_t error; // first failure, 0 while all is well
-};
-
-// ERR_CANT_CREATE_FILE when no temporary file can be made beside the target,
-// ERR_NO_MEM.
-[[nodiscard]] int32_t out_file_open(out_file_t *out, const char *target);
-
-// Appends bytes; a failure is kept in out->error (ERR_CANT_WRITE_FILE).
-void out_file_write(out_file_t *out, const void *bytes, std::size_t count);
-
-// Flushes and closes the temporary file and renames it over the target.
-// On any failure (also an earlier one in out->error) the temporary file is
-// removed and the target left as it was. ERR_CANT_WRITE_FILE.
-[[nodiscard]] int32_t out_file_commit(out_file_t *out);
-
-// Closes and removes the temporary file.
-void out_file_abandon(out_file_t *out);
 
 // ---------------------------------------------------------------------------
 // Exports of the phase map (picture.cpp, csv.cpp).
@@ -192,9 +162,6 @@ struct info_png_t {
 [[nodiscard]] int32_t info_png_encode(const info_picture_t *picture, info_png_t *png);
 
 void info_png_free(info_png_t *png);
-
-// Writes the bytes as the whole file: the codes of the output file.
-[[nodiscard]] int32_t info_write_bytes(const char *path, const void *bytes, std::size_t count);
 
 // Round ticks over lo..hi (figure_layout.cpp): steps of 1, 2, 2.5 or 5 times
 // a power of ten, the smallest that gives at most 10 ticks (and so at least

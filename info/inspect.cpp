@@ -10,48 +10,17 @@ namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 
-struct meaning_t {
-    int32_t code;
-    const char *text;
-};
-
-constexpr meaning_t MEANINGS[] = {
-    {ERR_CANT_OPEN_FILE, "the file does not exist, is no regular file, or cannot be read"},
-    {ERR_PREMATURE_EOF, "the file ends inside its header"},
-    {ERR_NOT_A_DATA_FILE, "not a data file: unknown magic number"},
-    {ERR_DATASET_DIM_TOO_LARGE, "a map is larger than the program can handle"},
-    {ERR_PARAM_OUT_OF_RANGE, "a data block is announced without any element"},
-    {ERR_CORRUPT_DATA_FILE, "a data block is cut short or cannot be read"},
-    {ERR_NO_MEM, "out of memory"},
-    {ERR_CANT_CREATE_FILE, "the file cannot be created there"},
-    {ERR_CANT_WRITE_FILE, "writing failed (disk full?); nothing was kept"},
-    {ERR_NO_DATA, "the file holds no phase map"},
-    {ERR_ALL_BAD_DATA, "no pixel of the phase map holds data"},
-    {ERR_INVALID_PARAM, "invalid value"},
-};
-
 } // namespace
 
 const char *info_error_meaning(int32_t code) {
-    for (const meaning_t &m : MEANINGS) {
-        if (m.code == code) {
-            return m.text;
-        }
-    }
-    return "unexpected failure";
+    const char *meaning = u_error_meaning(code);
+    return meaning != nullptr ? meaning : "unexpected failure";
 }
 
 void info_print_error(const char *name, int32_t code, const char *meaning) {
     std::fflush(stdout); // the report so far comes first on a shared console
     std::fprintf(stderr, "%s: %s: %s (%s)\n", INFO_NAME, name, u_error_name(code),
                  meaning != nullptr ? meaning : info_error_meaning(code));
-}
-
-double info_nm_per_count(const df_hdr_t *hdr) {
-    const double metres =
-        static_cast<double>(hdr->IntfScaleFactor) * static_cast<double>(hdr->ObliquityFactor) *
-        static_cast<double>(hdr->WavelengthIn) / df_counts_per_fringe(hdr->PhaseRes);
-    return metres * 1e9;
 }
 
 void info_phase_stats(const int_map_t *map, double nm_per_count, phase_stats_t *stats) {
@@ -126,7 +95,7 @@ int32_t info_read(const char *name, info_file_t *file) {
     file->intensity_window = intensity.window;
     file->intensity_planes = intensity.n_buckets;
     intens_map_free(&intensity);
-    file->nm_per_count = info_nm_per_count(&file->hdr);
+    file->nm_per_count = df_metres_per_count(&file->hdr) * 1e9;
     if (file->phase.matrix != nullptr) {
         info_phase_stats(&file->phase, file->nm_per_count, &file->stats);
     }

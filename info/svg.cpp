@@ -76,27 +76,27 @@ num_t figure(double v) {
     return n;
 }
 
-void put(out_file_t *out, const char *text) {
-    out_file_write(out, text, std::strlen(text));
+void put(df_out_t *out, const char *text) {
+    df_out_write(out, text, std::strlen(text));
 }
 
-void putf(out_file_t *out, const char *format, ...) U_PRINTF_FORMAT(2, 3);
+void putf(df_out_t *out, const char *format, ...) U_PRINTF_FORMAT(2, 3);
 
-void putf(out_file_t *out, const char *format, ...) {
+void putf(df_out_t *out, const char *format, ...) {
     char buf[512];
     va_list args;
     va_start(args, format);
     const int n = std::vsnprintf(buf, sizeof buf, format, args);
     va_end(args);
     if (n > 0) {
-        out_file_write(out, buf, static_cast<std::size_t>(n) < sizeof buf ? n : sizeof buf - 1);
+        df_out_write(out, buf, static_cast<std::size_t>(n) < sizeof buf ? n : sizeof buf - 1);
     }
 }
 
 // Text content or attribute value: markup characters as entities,
 // well-formed UTF-8 kept, other bytes taken as Latin-1 characters; control
 // characters and U+FFFE, U+FFFF (which XML cannot hold) become U+FFFD.
-void put_escaped(out_file_t *out, const char *text) {
+void put_escaped(df_out_t *out, const char *text) {
     const auto *s = reinterpret_cast<const unsigned char *>(text);
     const std::size_t n = std::strlen(text);
     for (std::size_t i = 0; i < n;) {
@@ -114,9 +114,9 @@ void put_escaped(out_file_t *out, const char *text) {
         } else if (c < 0x20 || non_character) {
             put(out, "&#xFFFD;");
         } else if (c < 0x7F) {
-            out_file_write(out, s + i, 1);
+            df_out_write(out, s + i, 1);
         } else if (len > 0) {
-            out_file_write(out, s + i, len);
+            df_out_write(out, s + i, len);
         } else {
             putf(out, "&#x%X;", c);
         }
@@ -124,7 +124,7 @@ void put_escaped(out_file_t *out, const char *text) {
     }
 }
 
-void put_base64(out_file_t *out, const uint8_t *bytes, std::size_t n) {
+void put_base64(df_out_t *out, const uint8_t *bytes, std::size_t n) {
     static constexpr char DIGITS[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     char buf[1 << 16];
@@ -138,11 +138,11 @@ void put_base64(out_file_t *out, const uint8_t *bytes, std::size_t n) {
         buf[used++] = left > 1 ? DIGITS[v >> 6 & 63] : '=';
         buf[used++] = left > 2 ? DIGITS[v & 63] : '=';
         if (used == sizeof buf) {
-            out_file_write(out, buf, used);
+            df_out_write(out, buf, used);
             used = 0;
         }
     }
-    out_file_write(out, buf, used);
+    df_out_write(out, buf, used);
 }
 
 double text_width(const char *text, double size) {
@@ -227,7 +227,7 @@ layout_t lay_out(const info_file_t *file, const info_figure_t *figure_range) {
     return l;
 }
 
-void put_header(out_file_t *out, const info_file_t *file, const layout_t &l) {
+void put_header(df_out_t *out, const info_file_t *file, const layout_t &l) {
     const num_t w = px(l.width);
     const num_t h = px(l.height);
     put(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
@@ -250,7 +250,7 @@ void put_header(out_file_t *out, const info_file_t *file, const layout_t &l) {
          px(MARGIN).text, px(MARGIN + TITLE_SIZE + 38).text, px(TEXT_SIZE).text, l.captured);
 }
 
-void put_map(out_file_t *out, const info_png_t *png, const layout_t &l) {
+void put_map(df_out_t *out, const info_png_t *png, const layout_t &l) {
     const num_t x = px(MARGIN);
     const num_t y = px(MAP_TOP);
     const num_t w = px(l.map_w);
@@ -269,7 +269,7 @@ void put_map(out_file_t *out, const info_png_t *png, const layout_t &l) {
 
 // The 256 colours from the lowest (bottom) to the highest (top), each band
 // ending where the next begins.
-void put_colour_bar(out_file_t *out, const info_file_t *file, const info_figure_t *f,
+void put_colour_bar(df_out_t *out, const info_file_t *file, const info_figure_t *f,
                     const layout_t &l) {
     const double bottom = l.bar_top + l.bar_h;
     putf(out, "<text id=\"unit\" x=\"%s\" y=\"%s\" font-size=\"%s\">nm</text>\n", px(l.bar_x).text,
@@ -308,7 +308,7 @@ void put_colour_bar(out_file_t *out, const info_file_t *file, const info_figure_
 }
 
 // A tick from the bar's right edge (the group's origin) and its label.
-void put_tick(out_file_t *out, double y, const char *label) {
+void put_tick(df_out_t *out, double y, const char *label) {
     putf(out, "<line x1=\"0\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"#000000\"/>", px(y).text,
          px(TICK_LENGTH).text, px(y).text);
     putf(out, "<text x=\"%s\" y=\"%s\">%s</text>\n", px(TICK_LENGTH + LABEL_GAP).text,
@@ -317,7 +317,7 @@ void put_tick(out_file_t *out, double y, const char *label) {
 
 // Labels at round heights; without a range of width, the one height at the
 // middle, and without round steps, the two ends.
-void put_ticks(out_file_t *out, const info_figure_t *f, const layout_t &l) {
+void put_ticks(df_out_t *out, const info_figure_t *f, const layout_t &l) {
     const double bottom = l.bar_top + l.bar_h;
     putf(out, "<g id=\"ticks\" transform=\"translate(%s 0)\" font-size=\"%s\">\n",
          px(l.bar_x + BAR_WIDTH).text, px(LABEL_SIZE).text);
@@ -336,7 +336,7 @@ void put_ticks(out_file_t *out, const info_figure_t *f, const layout_t &l) {
     put(out, "</g>\n");
 }
 
-void put_scale_bar(out_file_t *out, const layout_t &l) {
+void put_scale_bar(df_out_t *out, const layout_t &l) {
     if (!l.has_scale) {
         return;
     }
@@ -357,8 +357,8 @@ void put_scale_bar(out_file_t *out, const layout_t &l) {
 int32_t info_write_svg(const info_file_t *file, const info_png_t *png, const info_figure_t *figure,
                        const char *path) {
     const layout_t l = lay_out(file, figure);
-    out_file_t out;
-    const int32_t code = out_file_open(&out, path);
+    df_out_t out;
+    const int32_t code = df_out_open(&out, path, DF_OUT_EXPORT);
     if (code != 0) {
         return code;
     }
@@ -368,5 +368,5 @@ int32_t info_write_svg(const info_file_t *file, const info_png_t *png, const inf
     put_ticks(&out, figure, l);
     put_scale_bar(&out, l);
     put(&out, "</svg>\n");
-    return out_file_commit(&out);
+    return df_out_commit(&out);
 }

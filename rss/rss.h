@@ -1,63 +1,111 @@
-// The RSS run as a library operation: the per-pixel root of the sum of the
-// squares of the height maps of several data files, written as a new data
-// file. Any number of runs may go on at once in one process, each on its own
-// inputs and output.
-#pragma once
+/* The RSS run as a library operation: the per-pixel root of the sum of the
+   squares of the height maps of several data files, written as a new data
+   file. Any number of runs may go on at once in one process, each on its own
+   inputs and output. A C header: it compiles as C11 and as C++, with C
+   linkage. */
+#ifndef KELVORIN_RSS_H
+#define KELVORIN_RSS_H
 
 #include "support/support.h"
 
-#include <cstdint>
+#include <stdbool.h>
+#include <stdint.h>
 
-// What to compute.
-struct rss_request_t {
-    const char *out_name;     // output data file, created or emptied by the run
-    int32_t phase_res;        // -1: from the first input; 0 Normal, 1 High, 2 Super
-    bool verbose;             // write the report lines
-    const char *const *names; // input data files, in order
-    int32_t count;            // 1 to 10000
-};
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// Where the run's text goes. Null functions (or a null sink) mean silent.
-// Both are called on the thread that called rss_compute, and must return
-// normally: the run is built without exceptions and cannot unwind.
-struct rss_sink_t {
+/* What to compute. Zero-initialise the whole record, then set the fields you
+   use: the record keeps its size and layout in every version of the library
+   with this SONAME, and places of `reserved` that later versions give a
+   meaning keep today's behaviour while they are zero. */
+typedef struct rss_request_t {
+    const char *out_name;                 /* output data file, created or emptied by the run */
+    int32_t phase_res;                    /* -1: from the first input; 0 Normal, 1 High, 2 Super */
+    bool verbose;                         /* write the report lines */
+    const char *const *names;             /* input data files, in order */
+    int32_t count;                        /* 1 to RSS_MAX_INPUTS */
+    void *reserved[8] U_DEFAULTS_TO_ZERO; /* zero: anything else here is refused */
+} rss_request_t;
+U_STATIC_ASSERT(sizeof(void *) != 8 || sizeof(rss_request_t) == 96,
+                "rss_request_t keeps its size on 64-bit targets");
+
+/* Where the run's text goes. Null functions (or a null sink) mean silent.
+   Both are called on the thread that called rss_compute, and must return
+   normally: the run is built without exceptions and cannot unwind. */
+typedef struct rss_sink_t {
     void *context;
-    // Report text, piece by piece: the pieces, joined, are the report.
+    /* Report text, piece by piece: the pieces, joined, are the report. */
     void (*report)(void *context, const char *text);
-    // One error message, without a final line end.
+    /* One error message, without a final line end. */
     void (*message)(void *context, const char *text);
+} rss_sink_t;
+
+enum { RSS_MAX_INPUTS = 10000 };
+
+/* The failures whose message comes from no library code: name, number and
+   the message's printf format (its %s is the file named). The numbers lie
+   outside the library's 1..462 (u_error_text gives null for them). */
+#define RSS_ERROR_LIST(X)                                                                          \
+    X(RSS_ERR_OUTPUT_IS_INPUT, 1001, "Output file \"%s\" is also an input file")                   \
+    X(RSS_ERR_CANNOT_CREATE_OUTPUT, 1002, "Cannot create output file \"%s\"")                      \
+    X(RSS_ERR_NO_HEIGHT_DATA, 1003, "Input file \"%s\" contains no height data")                   \
+    X(RSS_ERR_NO_VALID_INPUT_DATA, 1004, "Input file \"%s\" contains no valid data points")        \
+    X(RSS_ERR_CAMERA_SIZE_MISMATCH, 1005,                                                          \
+      "Input file \"%s\" has mismatched CameraWidth or CameraHeight")                              \
+    X(RSS_ERR_CAMERA_RES_MISMATCH, 1006, "Input file \"%s\" has mismatched CameraRes")             \
+    X(RSS_ERR_NO_VALID_RESULT, 1007, "RSS result map contains no valid data points")
+
+enum rss_error_code {
+#define RSS_ERROR_ENUM(name, number, format) name = number,
+    RSS_ERROR_LIST(RSS_ERROR_ENUM)
+#undef RSS_ERROR_ENUM
 };
 
-constexpr int32_t RSS_MAX_INPUTS = 10000;
+/* The name of any code a run can give: "RSS_ERR_..." for the codes above, the
+   library's name (u_error_text) for 0..462, null otherwise. Constant text. */
+KELVORIN_API const char *rss_error_name(int32_t code);
 
-// Codes of the failures whose message comes from no library code. They lie
-// outside the library's numbering (u_error_text gives null for them).
-enum rss_error_code : int32_t {
-    RSS_ERR_OUTPUT_IS_INPUT = 1001,      // Output file "<out>" is also an input file
-    RSS_ERR_CANNOT_CREATE_OUTPUT = 1002, // Cannot create output file "<out>"
-    RSS_ERR_NO_HEIGHT_DATA = 1003,       // Input file "<in>" contains no height data
-    RSS_ERR_NO_VALID_INPUT_DATA = 1004,  // Input file "<in>" contains no valid data points
-    RSS_ERR_CAMERA_SIZE_MISMATCH = 1005, // Input file "<in>" has mismatched CameraWidth or
-                                         // CameraHeight
-    RSS_ERR_CAMERA_RES_MISMATCH = 1006,  // Input file "<in>" has mismatched CameraRes
-    RSS_ERR_NO_VALID_RESULT = 1007,      // RSS result map contains no valid data points
-};
+/* The message format of a code above (with one %s for the file named, or
+   none), or, for any other code, its meaning (u_error_meaning); null when
+   there is none. Constant text. */
+KELVORIN_API const char *rss_error_format(int32_t code);
 
-// Computes the RSS of the request's inputs and writes it to the output file.
-// Yields 0, or the code of the failure, after exactly one message:
-//   - a code above, with the message shown beside it;
-//   - the reader's code (ERR_CORRUPT_DATA_FILE, ERR_CANT_OPEN_FILE, ...) with
-//     `Error reading input file "<in>"`;
-//   - the attribute check's code with `Invalid attribute information in
-//     input file "<in>"`, a line end and the check's own text;
-//   - any other library code (ERR_INVALID_PARAM, ERR_NO_MEM, ERR_FP_OVERFLOW,
-//     ERR_IMPROPER_WINDOW, the writer's codes) with the code's name as the
-//     message.
-// A request with no inputs, more than RSS_MAX_INPUTS, a null name or a phase
-// resolution outside -1..2 is ERR_INVALID_PARAM, and an output that is one of
-// the inputs (under any name) RSS_ERR_OUTPUT_IS_INPUT; no file is touched
-// then. Any other failure leaves the output empty, unless writing the result
-// itself failed. The inputs are never changed. All memory comes through the
-// memory hooks, except the helper thread's own record, which the C++
-// runtime allocates.
-[[nodiscard]] int32_t rss_compute(const rss_request_t *request, const rss_sink_t *sink);
+/* Computes the RSS of the request's inputs and writes it to the output file.
+   Yields 0, or the code of the failure, after exactly one message:
+     - a code above, with its message;
+     - the reader's code (ERR_CORRUPT_DATA_FILE, ERR_CANT_OPEN_FILE, ...) with
+       `Error reading input file "<in>"`;
+     - the attribute check's code with `Invalid attribute information in
+       input file "<in>"`, a line end and the check's own text;
+     - any other library code (ERR_INVALID_PARAM, ERR_NO_MEM, ERR_FP_OVERFLOW,
+       ERR_IMPROPER_WINDOW, the writer's codes) with the code's name as the
+       message.
+   A request with no inputs, more than RSS_MAX_INPUTS, a null name, a phase
+   resolution outside -1..2 or anything in `reserved` is ERR_INVALID_PARAM,
+   and an output that is one of the inputs (under any name)
+   RSS_ERR_OUTPUT_IS_INPUT; no file is touched then. Any other failure leaves
+   the output empty, unless writing the result itself failed. The inputs are
+   never changed. All memory comes through the memory hooks, except the
+   helper thread's own record, which the C++ runtime allocates. */
+U_NODISCARD KELVORIN_API int32_t rss_compute(const rss_request_t *request, const rss_sink_t *sink);
+
+/* The checks that the kelvorin command line makes before it runs anything,
+   in its order, for callers that take names from a user: at most
+   RSS_MAX_INPUTS inputs ("More than 10000 input filenames") and at least one
+   ("No input files specified"), both ERR_INVALID_PARAM; every input an
+   existing regular file (`Cannot access input file "<in>"`,
+   ERR_CANT_OPEN_FILE); an output name ("No output file specified",
+   ERR_INVALID_PARAM); an output name that can be created
+   (RSS_ERR_CANNOT_CREATE_OUTPUT) and is none of the inputs
+   (RSS_ERR_OUTPUT_IS_INPUT). Names are narrow texts here: one that begins
+   with the byte-order mark cannot be accessed or created. Yields 0, or the
+   code after exactly one message through the sink. Touches no file. */
+U_NODISCARD KELVORIN_API int32_t rss_check_request(const rss_request_t *request,
+                                                   const rss_sink_t *sink);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KELVORIN_RSS_H */

@@ -138,11 +138,11 @@ int32_t report_member(const rss_sink_t *sink, const member_t &m, bool verbose,
         return m.check_code;
     }
     if (!m.block.present) {
-        report_message(sink, "Input file \"%s\" contains no height data", m.name);
+        report_message(sink, rss_error_format(RSS_ERR_NO_HEIGHT_DATA), m.name);
         return RSS_ERR_NO_HEIGHT_DATA;
     }
     if (m.valid.top < 0) {
-        report_message(sink, "Input file \"%s\" contains no valid data points", m.name);
+        report_message(sink, rss_error_format(RSS_ERR_NO_VALID_INPUT_DATA), m.name);
         return RSS_ERR_NO_VALID_INPUT_DATA;
     }
     const window_t &w = m.block.window;
@@ -155,12 +155,11 @@ int32_t report_member(const rss_sink_t *sink, const member_t &m, bool verbose,
         report_attributes(sink, m, valid);
     }
     if (m.frame == FRAME_OTHER_SIZE) {
-        report_message(sink, "Input file \"%s\" has mismatched CameraWidth or CameraHeight",
-                       m.name);
+        report_message(sink, rss_error_format(RSS_ERR_CAMERA_SIZE_MISMATCH), m.name);
         return RSS_ERR_CAMERA_SIZE_MISMATCH;
     }
     if (m.frame == FRAME_OTHER_RES) {
-        report_message(sink, "Input file \"%s\" has mismatched CameraRes", m.name);
+        report_message(sink, rss_error_format(RSS_ERR_CAMERA_RES_MISMATCH), m.name);
         return RSS_ERR_CAMERA_RES_MISMATCH;
     }
     if (!m.placed) {

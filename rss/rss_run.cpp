@@ -28,6 +28,7 @@
 #include "rss/rss_inputs.h"
 #include "rss/rss_output.h"
 #include "rss/rss_report.h"
+#include "rss/rss_request.h"
 #include "rss/rss_result.h"
 #include "rss/rss_tuning.h"
 #include "rss/rss_units.h"
@@ -71,7 +72,8 @@ struct rss_run_t {
 // lines.
 int32_t make_output(rss_run_t &r) {
     if (!output_make(&r.output)) {
-        report_message(r.job->sink, "Cannot create output file \"%s\"", r.job->out_name);
+        report_message(r.job->sink, rss_error_format(RSS_ERR_CANNOT_CREATE_OUTPUT),
+                       r.job->out_name);
         return RSS_ERR_CANNOT_CREATE_OUTPUT;
     }
     if (r.job->verbose) {
@@ -169,7 +171,7 @@ int32_t write_result(rss_run_t &r) {
     }
     window_t window;
     if (!result_window(r.result, &window)) {
-        report_message(r.job->sink, "RSS result map contains no valid data points");
+        report_message(r.job->sink, "%s", rss_error_format(RSS_ERR_NO_VALID_RESULT));
         return RSS_ERR_NO_VALID_RESULT;
     }
     if (r.job->verbose) {
@@ -238,20 +240,6 @@ int32_t run(const rss_job_t &job) {
 
 } // namespace
 
-bool rss_output_is_input(const char *out_name, const char *const *names, int32_t count) {
-    u_file_id_t out_id;
-    if (!u_file_identity(out_name, &out_id)) {
-        return false; // not there yet, so it cannot be an input
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        u_file_id_t in_id;
-        if (u_file_identity(names[i], &in_id) && u_same_file_id(&out_id, &in_id)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 namespace {
 
 // min_count: 1 for rss_compute; the entry's run, and with it the tests that
@@ -261,20 +249,14 @@ int32_t compute(const rss_request_t *request, const rss_sink_t *sink, const rss_
     static constexpr rss_sink_t SILENT = {nullptr, nullptr, nullptr};
     sink = sink != nullptr ? sink : &SILENT;
     const rss_request_t *q = request;
-    bool valid = q != nullptr && q->out_name != nullptr && (q->names != nullptr || q->count == 0) &&
-                 q->count >= min_count && q->count <= RSS_MAX_INPUTS && q->phase_res >= -1 &&
-                 q->phase_res <= 2;
-    for (int32_t i = 0; valid && i < q->count; ++i) {
-        valid = q->names[i] != nullptr;
-    }
-    if (!valid) {
+    if (!rss_request_is_valid(q, min_count)) {
         report_code(sink, ERR_INVALID_PARAM);
         return ERR_INVALID_PARAM;
     }
     // The run empties the output before it reads any input: such a request
     // would destroy that input.
     if (rss_output_is_input(q->out_name, q->names, q->count)) {
-        report_message(sink, "Output file \"%s\" is also an input file", q->out_name);
+        report_message(sink, rss_error_format(RSS_ERR_OUTPUT_IS_INPUT), q->out_name);
         return RSS_ERR_OUTPUT_IS_INPUT;
     }
     const fold_kernels_t *kernels =

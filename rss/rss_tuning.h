@@ -30,7 +30,3 @@ constexpr rss_tuning_t RSS_TUNING_DEFAULT = {256 * 1024, RSS_BATCH_MAX, true};
 // the output is made, and the run fails with ERR_WINDOWS_MISMATCHED.
 [[nodiscard]] int32_t rss_compute_tuned(const rss_request_t *request, const rss_sink_t *sink,
                                         const rss_tuning_t &tuning);
-
-// True when out_name names the same file as one of the inputs (links
-// followed); false when it names no file yet.
-bool rss_output_is_input(const char *out_name, const char *const *names, int32_t count);

@@ -1,8 +1,9 @@
 // Memory and log hooks, the console printers and the yes/no prompt.
-#include "support/support.h"
+#include "support/support_internal.h"
 
 #include <cctype>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 void *(*u_malloc_fn)(std::size_t bytes) = std::malloc;

@@ -1,5 +1,5 @@
 // Text trimming and byte-order reversal.
-#include "support/support.h"
+#include "support/support_internal.h"
 
 #include <cstdlib>
 #include <cstring>

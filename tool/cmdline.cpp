@@ -3,6 +3,7 @@
 #include "tool/tool.h"
 
 #include "support/platform_internal.h"
+#include "support/support_internal.h"
 
 #include <cctype>
 #include <cstdio>
@@ -48,13 +49,15 @@ int32_t phase_res_code(const char *value) {
     return -1;
 }
 
+// True once the table holds a name more than a run takes: the arguments are
+// read no further, and the request's check refuses the run.
+bool table_overflows() {
+    return g_inputs.count > RSS_MAX_INPUTS;
+}
+
 // Stores a copy of `name` in the next slot of the input table; false after
-// writing the message when the table is full or the copy cannot be made.
+// writing the message when the copy cannot be made.
 bool add_input(const char *name) {
-    if (g_inputs.count >= MAX_INPUT_FILES) {
-        print_error("More than %d input filenames", static_cast<int>(MAX_INPUT_FILES));
-        return false;
-    }
     char *copy = strdup(name);
     if (copy == nullptr) {
         print_error("%s", u_error_name(ERR_NO_MEM));
@@ -131,7 +134,7 @@ bool parse_option(int argc, char **argv, int *i) {
 // file, never both.
 bool parse_arguments(int argc, char **argv) {
     bool list_named = false;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && !table_overflows(); ++i) {
         const char *arg = argv[i];
         if (arg[0] == '-') {
             if (!parse_option(argc, argv, &i)) {
@@ -163,43 +166,18 @@ bool parse_arguments(int argc, char **argv) {
     return true;
 }
 
-// At least one input, and every input an existing regular file.
-bool check_inputs() {
-    if (g_inputs.count == 0) {
-        print_error("No input files specified");
+// The request's checks (inputs, output name, output none of the inputs), then
+// the overwrite question for an existing output, unless -Overwrite answers it.
+bool check_request() {
+    const rss_request_t request = {g_settings.out_name, g_settings.phase_res, g_settings.verbose,
+                                   g_inputs.names, g_inputs.count};
+    const rss_sink_t console = console_sink();
+    if (rss_check_request(&request, &console) != 0) {
         return false;
     }
-    for (int32_t i = 0; i < g_inputs.count; ++i) {
-        // A narrow name that begins with a byte-order mark would be taken as
-        // a 16-bit path and read past its end; no such file can be accessed.
-        if (u_path_has_wide_mark(g_inputs.names[i]) || !u_is_regular_file(g_inputs.names[i])) {
-            print_error("Cannot access input file \"%s\"", g_inputs.names[i]);
-            return false;
-        }
-    }
-    return true;
-}
-
-// An output name is given, is none of the inputs, and an existing output file
-// may be replaced (by -Overwrite or the operator's yes).
-bool check_output() {
     const char *out_name = g_settings.out_name;
-    if (out_name == nullptr) {
-        print_error("No output file specified");
-        return false;
-    }
-    if (u_path_has_wide_mark(out_name)) {
-        // Taken as a 16-bit path it would be read past its end.
-        print_error("Cannot create output file \"%s\"", out_name);
-        return false;
-    }
     if (g_settings.overwrite || !u_is_regular_file(out_name)) {
-        return true; // the run refuses an output that is an input
-    }
-    // No question when the answer cannot matter.
-    if (rss_output_is_input(out_name, g_inputs.names, g_inputs.count)) {
-        print_error("Output file \"%s\" is also an input file", out_name);
-        return false;
+        return true;
     }
     // The name is written as it is, outside any format, so that a '%' in it
     // shows literally and no length limit applies; the prompt adds the rest
@@ -218,7 +196,7 @@ int tool_main(int argc, char **argv) {
         print_usage();
         return EXIT_FAILED;
     }
-    if (!parse_arguments(argc, argv) || !check_inputs() || !check_output() || !rss_run()) {
+    if (!parse_arguments(argc, argv) || !check_request() || !rss_run()) {
         return EXIT_FAILED;
     }
     if (g_settings.verbose) {
@@ -249,6 +227,10 @@ bool read_list_file(const char *path) {
             return false;
         }
         ++stored;
+        if (table_overflows()) {
+            std::fclose(list);
+            return true; // the request's check refuses it
+        }
     }
     // A read error must not pass for the end of the list: the run would go on
     // with only part of the inputs.

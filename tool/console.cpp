@@ -90,10 +90,14 @@ void console_message(void *, const char *text) {
 
 } // namespace
 
+rss_sink_t console_sink() {
+    return {nullptr, console_report, console_message};
+}
+
 bool rss_run() {
     const rss_request_t request = {g_settings.out_name, g_settings.phase_res, g_settings.verbose,
                                    g_inputs.names, g_inputs.count};
-    const rss_sink_t console = {nullptr, console_report, console_message};
+    const rss_sink_t console = console_sink();
     rss_tuning_t tuning = g_rss_tuning;
     if (tuning.kernels == nullptr) {
         tuning.kernels = fold_kernels();

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 constexpr const char *PROGRAM_NAME = "Kelvorin";
-constexpr int32_t MAX_INPUT_FILES = RSS_MAX_INPUTS;
 
 // Written only by the command line parser.
 struct run_settings_t {
@@ -18,9 +17,10 @@ struct run_settings_t {
 };
 
 // Input names in the order they were met; the copies (from strdup) live
-// until the process ends.
+// until the process ends. One name more than a run takes ends the reading of
+// the arguments, and the request's check refuses it.
 struct input_table_t {
-    char *names[MAX_INPUT_FILES];
+    char *names[RSS_MAX_INPUTS + 1];
     int32_t count;
 };
 
@@ -43,6 +43,10 @@ void print_usage();
 // Appends the names of a list file to the input table; false after writing
 // its own error message.
 bool read_list_file(const char *path);
+
+// The console as a sink: report text to standard output, messages to
+// standard error with the program's name.
+rss_sink_t console_sink();
 
 // rss_compute on the run settings and the input table, with g_rss_tuning,
 // writing its report to standard output and its messages to standard error.

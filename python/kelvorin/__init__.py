@@ -15,22 +15,6 @@ from collections import namedtuple as _namedtuple
 Window = _namedtuple("Window", "x y width height")
 Window.__doc__ = "A rectangle of camera pixels: column and row of its top-left pixel, its size."
 
-# What the codes that reading, writing and checking give mean to a user.
-_MEANINGS = {
-    "ERR_CANT_OPEN_FILE": "the file does not exist or cannot be read",
-    "ERR_PREMATURE_EOF": "the file ends inside its header",
-    "ERR_NOT_A_DATA_FILE": "not a data file (unknown magic number)",
-    "ERR_DATASET_DIM_TOO_LARGE": "a map's size in the header is broken",
-    "ERR_PARAM_OUT_OF_RANGE": "a data block without elements, or an attribute out of range",
-    "ERR_CORRUPT_DATA_FILE": "a data block is cut short",
-    "ERR_NO_MEM": "out of memory",
-    "ERR_CANT_CREATE_FILE": "the file cannot be created there",
-    "ERR_CANT_WRITE_FILE": "writing failed (disk full?); the file was not written",
-    "ERR_INVALID_PARAM": "invalid value",
-    "ERR_IMPROPER_WINDOW": "the camera frame or a map's window is wrong",
-}
-
-
 class Error(Exception):
     """A failure of the Kelvorin library.
 
@@ -52,7 +36,7 @@ class Error(Exception):
         text = self.code
         if self.path is not None:
             text += ": " + str(self.path)
-        detail = self.message or _MEANINGS.get(self.code)
+        detail = self.message or _error_meaning(self.code)
         if detail:
             text += ": " + detail
         return text
@@ -63,6 +47,7 @@ class Error(Exception):
 
 from ._core import (  # noqa: E402  (Error and Window must exist first)
     INVALID,
+    _error_meaning,
     DataFile,
     __version__,
     check,

@@ -155,12 +155,10 @@ template <typename C> void int16_attr(C &cls, const char *name, int16_t df_hdr_t
         "A signed 16-bit number.");
 }
 
-// Height of one phase count in the unit: IntfScaleFactor x ObliquityFactor x
-// WavelengthIn / counts per fringe, in metres, then scaled.
+// Height of one phase count in the unit: the library's height in metres, then
+// scaled.
 double per_count(const df_hdr_t &h, const std::string &unit) {
-    const double metres = static_cast<double>(h.IntfScaleFactor) *
-                          static_cast<double>(h.ObliquityFactor) *
-                          static_cast<double>(h.WavelengthIn) / df_counts_per_fringe(h.PhaseRes);
+    const double metres = df_metres_per_count(&h);
     if (unit == "nm") {
         return metres * 1e9;
     }

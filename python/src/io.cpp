@@ -4,8 +4,6 @@
 #include "python/src/binding.h"
 #include "support/platform_internal.h"
 
-#include <cstdio>
-#include <random>
 #include <string>
 
 namespace {
@@ -49,41 +47,28 @@ py::object read_file(const py::object &path) {
     return py::cast(std::move(df));
 }
 
-// "<target>.<8 hex digits>.tmp", beside the target so that the rename stays
-// within one folder. The suffix is random and a name that exists is skipped,
-// so no file that the write did not make is ever overwritten.
-std::string temp_name(const std::string &name) {
-    static std::random_device entropy;
-    char suffix[16];
-    for (int tries = 0; tries < 64; ++tries) {
-        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(entropy()));
-        u_file_id_t id;
-        if (!u_file_identity((name + suffix).c_str(), &id)) {
-            return name + suffix;
-        }
-    }
-    kvpy_raise(ERR_CANT_CREATE_FILE, py::str(name), "");
-}
-
-// Writes beside the target and replaces it only with a whole file, so that a
-// failed write (a full disk, say) neither leaves a half-written file under the
-// name nor destroys the file that was there.
+// Written whole or not at all (the library's rule), so that a failed write
+// (a full disk, say) neither leaves a half-written file under the name nor
+// destroys the file that was there.
 void write_file(const py::object &path, const kvpy_datafile_t &df) {
     const std::string name = kvpy_path(path);
     const kvpy_maps_t maps = kvpy_maps(df);
     const df_info_t info = df.info;
     const df_hdr_t hdr = df.hdr;
-    const std::string temp = temp_name(name);
     int32_t rc = 0;
     {
         py::gil_scoped_release nogil;
-        rc = df_write(temp.c_str(), &info, &hdr, maps.intens.matrix ? &maps.intens : nullptr,
-                      maps.phase.matrix ? &maps.phase : nullptr);
-        if (rc == 0 && !u_replace_file(temp.c_str(), name.c_str())) {
-            rc = ERR_CANT_CREATE_FILE;
-        }
-        if (rc != 0) {
-            std::remove(temp.c_str());
+        df_out_t out;
+        rc = df_out_open(&out, name.c_str(), DF_OUT_DATA);
+        if (rc == 0) {
+            rc = df_write_stream(out.stream, &info, &hdr,
+                                 maps.intens.matrix ? &maps.intens : nullptr,
+                                 maps.phase.matrix ? &maps.phase : nullptr);
+            if (rc != 0) {
+                df_out_abandon(&out);
+            } else {
+                rc = df_out_commit(&out);
+            }
         }
     }
     if (rc != 0) {

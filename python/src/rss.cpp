@@ -1,11 +1,7 @@
 // kelvorin.rss: the RSS run in this process, with the command line's checks
 // in front of it, so that it answers as the tool does for the same inputs.
-#include "python/src/binding.h"
-#include "support/platform_internal.h"
-
-#if KELVORIN_PY_RSS
 #include "rss/rss.h"
-#endif
+#include "python/src/binding.h"
 
 #include <cctype>
 #include <new>
@@ -13,8 +9,6 @@
 #include <vector>
 
 namespace {
-
-constexpr std::size_t MAX_INPUTS = 10000; // as the command line takes them
 
 // What the run's sink collects. The sink's functions are called from inside
 // the library, which is built without exceptions: nothing may be thrown
@@ -51,43 +45,31 @@ int32_t phase_res_code(const py::object &value) {
     throw py::value_error("phase_res must be None, 0, 1, 2, \"Normal\", \"High\" or \"Super\"");
 }
 
-// The failure of a check that the tool's command line makes before the run.
-[[noreturn]] void refuse(int32_t code, const std::string &message) {
-    kvpy_raise(code, py::none(), message, {message});
+// What the sink collected, as kelvorin.Error for a failed run or check.
+[[noreturn]] void raise_run_error(int32_t code, const collected_t &got) {
+    const char *name = rss_error_name(code);
+    kvpy_raise_name(name != nullptr ? name : u_error_name(code), py::none(),
+                    got.messages.empty() ? std::string() : got.messages.front(), got.messages);
 }
 
-#if KELVORIN_PY_RSS
-// The name of a run's code: the library's name, or that of the run's own
-// codes for failures that come from no library code.
-std::string code_name(int32_t code) {
-    switch (code) {
-    case RSS_ERR_OUTPUT_IS_INPUT:
-        return "RSS_ERR_OUTPUT_IS_INPUT";
-    case RSS_ERR_CANNOT_CREATE_OUTPUT:
-        return "RSS_ERR_CANNOT_CREATE_OUTPUT";
-    case RSS_ERR_NO_HEIGHT_DATA:
-        return "RSS_ERR_NO_HEIGHT_DATA";
-    case RSS_ERR_NO_VALID_INPUT_DATA:
-        return "RSS_ERR_NO_VALID_INPUT_DATA";
-    case RSS_ERR_CAMERA_SIZE_MISMATCH:
-        return "RSS_ERR_CAMERA_SIZE_MISMATCH";
-    case RSS_ERR_CAMERA_RES_MISMATCH:
-        return "RSS_ERR_CAMERA_RES_MISMATCH";
-    case RSS_ERR_NO_VALID_RESULT:
-        return "RSS_ERR_NO_VALID_RESULT";
-    default:
-        break;
-    }
-    const char *name = u_error_text(code);
-    return name != nullptr ? name : u_error_name(code);
-}
-#endif
-
-bool names_same_file(const std::string &a, const std::string &b) {
-    u_file_id_t ia;
-    u_file_id_t ib;
-    return u_file_identity(a.c_str(), &ia) && u_file_identity(b.c_str(), &ib) &&
-           u_same_file_id(&ia, &ib);
+rss_sink_t collecting_sink(collected_t *got) {
+    return {got,
+            [](void *context, const char *text) {
+                auto *got = static_cast<collected_t *>(context);
+                try {
+                    got->report += text;
+                } catch (...) {
+                    got->lost = true;
+                }
+            },
+            [](void *context, const char *text) {
+                auto *got = static_cast<collected_t *>(context);
+                try {
+                    got->messages.emplace_back(text);
+                } catch (...) {
+                    got->lost = true;
+                }
+            }};
 }
 
 py::str rss(const py::object &inputs, const py::object &output, const py::object &phase_res,
@@ -102,62 +84,36 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
     const std::string out = kvpy_path(output);
     const int32_t res = phase_res_code(phase_res);
 
-    // The command line's checks, in its order.
-    if (names.size() > MAX_INPUTS) {
-        refuse(ERR_INVALID_PARAM, "More than 10000 input filenames");
-    }
-    if (names.empty()) {
-        refuse(ERR_INVALID_PARAM, "No input files specified");
-    }
-    for (const std::string &name : names) {
-        if (!u_is_regular_file(name.c_str())) {
-            refuse(ERR_CANT_OPEN_FILE, "Cannot access input file \"" + name + "\"");
-        }
-    }
-    // An existing output is replaced only when asked; an output that is one
-    // of the inputs is left to the run, which refuses it with its message.
-    if (!overwrite && u_is_regular_file(out.c_str())) {
-        bool is_input = false;
-        for (const std::string &name : names) {
-            is_input = is_input || names_same_file(out, name);
-        }
-        if (!is_input) {
-            py::object errno_module = py::module_::import("errno");
-            PyErr_SetObject(PyExc_FileExistsError,
-                            py::make_tuple(errno_module.attr("EEXIST"),
-                                           "The output file exists (overwrite=True replaces it)",
-                                           kvpy_path_object(output))
-                                .ptr());
-            throw py::error_already_set();
-        }
-    }
-
-#if KELVORIN_PY_RSS
     std::vector<const char *> pointers;
     for (const std::string &name : names) {
         pointers.push_back(name.c_str());
     }
+    // The library's sinks must not throw: more names than a run takes are
+    // refused by the check before the count is narrowed.
+    const int32_t count = pointers.size() > RSS_MAX_INPUTS ? RSS_MAX_INPUTS + 1
+                                                           : static_cast<int32_t>(pointers.size());
+    const rss_request_t request{out.c_str(), res, verbose, pointers.data(), count};
     collected_t got;
-    const rss_request_t request{out.c_str(), res, verbose, pointers.data(),
-                                static_cast<int32_t>(pointers.size())};
-    const rss_sink_t sink{&got,
-                          [](void *context, const char *text) {
-                              auto *got = static_cast<collected_t *>(context);
-                              try {
-                                  got->report += text;
-                              } catch (...) {
-                                  got->lost = true;
-                              }
-                          },
-                          [](void *context, const char *text) {
-                              auto *got = static_cast<collected_t *>(context);
-                              try {
-                                  got->messages.emplace_back(text);
-                              } catch (...) {
-                                  got->lost = true;
-                              }
-                          }};
-    int32_t rc = 0;
+    const rss_sink_t sink = collecting_sink(&got);
+
+    // The command line's checks, in its order.
+    int32_t rc = rss_check_request(&request, &sink);
+    if (got.lost) {
+        throw std::bad_alloc();
+    }
+    if (rc != 0) {
+        raise_run_error(rc, got);
+    }
+    // An existing output is replaced only when asked.
+    if (!overwrite && u_is_regular_file(out.c_str())) {
+        py::object errno_module = py::module_::import("errno");
+        PyErr_SetObject(PyExc_FileExistsError,
+                        py::make_tuple(errno_module.attr("EEXIST"),
+                                       "The output file exists (overwrite=True replaces it)",
+                                       kvpy_path_object(output))
+                            .ptr());
+        throw py::error_already_set();
+    }
     {
         py::gil_scoped_release nogil;
         rc = rss_compute(&request, &sink);
@@ -166,20 +122,13 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
         throw std::bad_alloc(); // MemoryError; the run itself has ended cleanly
     }
     if (rc != 0) {
-        kvpy_raise_name(code_name(rc), py::none(),
-                        got.messages.empty() ? std::string() : got.messages.front(), got.messages);
+        raise_run_error(rc, got);
     }
     // The tool ends a verbose run with this line of its own.
     if (verbose) {
         got.report += "Done\n";
     }
     return py::str(got.report);
-#else
-    (void)res;
-    (void)verbose;
-    PyErr_SetString(PyExc_NotImplementedError, "kelvorin.rss is not part of this build");
-    throw py::error_already_set();
-#endif
 }
 
 const char *const RSS_DOC =
@@ -197,6 +146,19 @@ code name and .messages the texts the tool prints after "ERROR: ".)";
 } // namespace
 
 void kvpy_bind_rss(py::module_ &m) {
+    m.def(
+        "_error_meaning",
+        [](const std::string &name) -> py::object {
+            // The run's own codes come with their message.
+            for (int32_t code = 0; code <= U_ERROR_MAX; ++code) {
+                if (name == u_error_text(code)) {
+                    const char *text = u_error_meaning(code);
+                    return text != nullptr ? py::object(py::str(text)) : py::object(py::none());
+                }
+            }
+            return py::none();
+        },
+        "What the code of that name means, or None.", py::arg("name"));
     m.def("rss", &rss, RSS_DOC, py::arg("inputs"), py::arg("output"), py::kw_only(),
           py::arg("phase_res") = py::none(), py::arg("overwrite") = false,
           py::arg("verbose") = false);

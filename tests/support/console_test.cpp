@@ -1,6 +1,6 @@
 // Hooks, console printers and the yes/no prompt, with the standard streams
 // redirected to temporary files at the descriptor level.
-#include "support/support.h"
+#include "support/support_internal.h"
 
 #include <gtest/gtest.h>
 

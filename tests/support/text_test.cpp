@@ -1,5 +1,5 @@
 // Trimming and byte-order reversal.
-#include "support/support.h"
+#include "support/support_internal.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,117 @@
+// The request of a run: its checks, and the names and messages of the run's
+// own codes.
+#include "rss/rss_request.h"
+
+#include "rss/rss_report.h"
+#include "support/platform_internal.h"
+
+namespace {
+
+struct rss_error_t {
+    int32_t code;
+    const char *name;
+    const char *format;
+};
+
+constexpr rss_error_t RSS_ERRORS[] = {
+#define RSS_ERROR_ENTRY(name, number, format) {number, #name, format},
+    RSS_ERROR_LIST(RSS_ERROR_ENTRY)
+#undef RSS_ERROR_ENTRY
+};
+
+const rss_error_t *own_error(int32_t code) {
+    for (const rss_error_t &e : RSS_ERRORS) {
+        if (e.code == code) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+// A name as the command line takes it: narrow, so one that looks like a
+// 16-bit path would be read past its end.
+bool accessible(const char *name) {
+    return !u_path_has_wide_mark(name) && u_is_regular_file(name);
+}
+
+} // namespace
+
+const char *rss_error_name(int32_t code) {
+    const rss_error_t *e = own_error(code);
+    return e != nullptr ? e->name : u_error_text(code);
+}
+
+const char *rss_error_format(int32_t code) {
+    const rss_error_t *e = own_error(code);
+    return e != nullptr ? e->format : u_error_meaning(code);
+}
+
+bool rss_request_is_valid(const rss_request_t *q, int32_t min_count) {
+    if (q == nullptr || q->out_name == nullptr || (q->names == nullptr && q->count != 0) ||
+        q->count < min_count || q->count > RSS_MAX_INPUTS || q->phase_res < -1 ||
+        q->phase_res > 2) {
+        return false;
+    }
+    for (const void *place : q->reserved) {
+        if (place != nullptr) {
+            return false;
+        }
+    }
+    for (int32_t i = 0; i < q->count; ++i) {
+        if (q->names[i] == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool rss_output_is_input(const char *out_name, const char *const *names, int32_t count) {
+    u_file_id_t out_id;
+    if (!u_file_identity(out_name, &out_id)) {
+        return false; // not there yet, so it cannot be an input
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        u_file_id_t in_id;
+        if (u_file_identity(names[i], &in_id) && u_same_file_id(&out_id, &in_id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int32_t rss_check_request(const rss_request_t *q, const rss_sink_t *sink) {
+    static constexpr rss_sink_t SILENT = {nullptr, nullptr, nullptr};
+    sink = sink != nullptr ? sink : &SILENT;
+    if (q == nullptr || (q->names == nullptr && q->count > 0)) {
+        report_code(sink, ERR_INVALID_PARAM);
+        return ERR_INVALID_PARAM;
+    }
+    if (q->count > RSS_MAX_INPUTS) {
+        report_message(sink, "More than %d input filenames", static_cast<int>(RSS_MAX_INPUTS));
+        return ERR_INVALID_PARAM;
+    }
+    if (q->count <= 0) {
+        report_message(sink, "No input files specified");
+        return ERR_INVALID_PARAM;
+    }
+    for (int32_t i = 0; i < q->count; ++i) {
+        if (q->names[i] == nullptr || !accessible(q->names[i])) {
+            report_message(sink, "Cannot access input file \"%s\"",
+                           q->names[i] != nullptr ? q->names[i] : "");
+            return ERR_CANT_OPEN_FILE;
+        }
+    }
+    if (q->out_name == nullptr) {
+        report_message(sink, "No output file specified");
+        return ERR_INVALID_PARAM;
+    }
+    if (u_path_has_wide_mark(q->out_name)) {
+        report_message(sink, rss_error_format(RSS_ERR_CANNOT_CREATE_OUTPUT), q->out_name);
+        return RSS_ERR_CANNOT_CREATE_OUTPUT;
+    }
+    if (rss_output_is_input(q->out_name, q->names, q->count)) {
+        report_message(sink, rss_error_format(RSS_ERR_OUTPUT_IS_INPUT), q->out_name);
+        return RSS_ERR_OUTPUT_IS_INPUT;
+    }
+    return 0;
+}
