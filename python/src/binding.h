@@ -11,6 +11,28 @@
 
 namespace py = pybind11;
 
+// Python objects that the signatures in help() show as the Python types they
+// stand for, where the module takes them apart itself. Declared at file scope.
+inline bool kvpy_any_object(PyObject *) {
+    return true;
+}
+#define KVPY_TYPED_OBJECT(cpp_name, python_name)                                                   \
+    struct cpp_name : py::object {                                                                 \
+        PYBIND11_OBJECT_DEFAULT(cpp_name, py::object, kvpy_any_object)                             \
+    };                                                                                             \
+    namespace pybind11::detail {                                                                   \
+    template <> struct handle_type_name<cpp_name> {                                                \
+        static constexpr auto name = const_name(python_name);                                      \
+    };                                                                                             \
+    }
+
+KVPY_TYPED_OBJECT(kvpy_path_arg, "str | bytes | os.PathLike")
+KVPY_TYPED_OBJECT(kvpy_array_arg, "numpy.typing.ArrayLike")
+KVPY_TYPED_OBJECT(kvpy_array_arg_or_none, "numpy.typing.ArrayLike | None")
+KVPY_TYPED_OBJECT(kvpy_array_or_none, "numpy.ndarray | None")
+KVPY_TYPED_OBJECT(kvpy_heights_result, "numpy.ma.MaskedArray | numpy.ndarray | None")
+KVPY_TYPED_OBJECT(kvpy_window_or_none, "kelvorin.Window | None")
+
 // A data file held by Python: the header records as read (or built), and the
 // maps as numpy arrays. An array read from a file is a view of the library's
 // own map, which the array owns (through a capsule), so an array outlives its
@@ -40,12 +62,16 @@ struct kvpy_maps_t {
 // ValueError otherwise. Null matrices for absent maps.
 kvpy_maps_t kvpy_maps(const kvpy_datafile_t &df);
 
-// Raises kelvorin.Error for a library code, or for a code given by its name.
+// Raises kelvorin.Error for a library code, or for a code given by its name;
+// for a file that cannot be opened or created, the Error that is also the
+// matching OSError (see kelvorin._error). `inputs` are the paths among which
+// a run looks for the one that cannot be opened.
 [[noreturn]] void kvpy_raise(int32_t code, const py::object &path, const std::string &message,
                              const std::vector<std::string> &messages = {});
 [[noreturn]] void kvpy_raise_name(const std::string &name, const py::object &path,
                                   const std::string &message,
-                                  const std::vector<std::string> &messages);
+                                  const std::vector<std::string> &messages,
+                                  const py::object &inputs = py::tuple());
 
 // A path (str, bytes or os.PathLike) in the file system's encoding, as the
 // library's narrow paths take it. TypeError or ValueError for what cannot be
@@ -55,8 +81,21 @@ std::string kvpy_path(const py::handle &path);
 // os.fspath(path), as kelvorin.Error reports it.
 py::object kvpy_path_object(const py::handle &path);
 
+// A text from the library, which carries file names as the file system's
+// bytes (undecodable bytes as the file system's surrogate escapes).
+py::str kvpy_fs_text(const std::string &text);
+
 // kelvorin.Window(x, y, width, height).
 py::object kvpy_window(const window_t &w);
+
+// The maps of a DataFile (datafile_maps.cpp): arrays assigned to phase and
+// intensity, their windows, and the heights out of and into the phase map.
+void kvpy_set_phase(kvpy_datafile_t &df, const py::object &value);
+void kvpy_set_intensity(kvpy_datafile_t &df, const py::object &value);
+void kvpy_set_window(const py::object &map, const py::object &value, window_t *window,
+                     const char *what);
+py::object kvpy_heights(const kvpy_datafile_t &df, const std::string &unit, bool masked);
+void kvpy_set_heights(kvpy_datafile_t &df, const py::object &values, const std::string &unit);
 
 void kvpy_bind_datafile(py::module_ &m);
 void kvpy_bind_io(py::module_ &m);

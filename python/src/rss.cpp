@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+KVPY_TYPED_OBJECT(kvpy_paths_arg, "Iterable[str | bytes | os.PathLike]")
+KVPY_TYPED_OBJECT(kvpy_path_arg_or_none, "str | bytes | os.PathLike | None")
+KVPY_TYPED_OBJECT(kvpy_phase_res_arg, "int | str | None")
+KVPY_TYPED_OBJECT(kvpy_weights_arg, "Sequence[float] | None")
+KVPY_TYPED_OBJECT(kvpy_rss_result, "kelvorin.RssResult")
+
 namespace {
 
 // What the run's sink collects. The sink's functions are called from inside
@@ -45,11 +51,17 @@ int32_t phase_res_code(const py::object &value) {
     throw py::value_error("phase_res must be None, 0, 1, 2, \"Normal\", \"High\" or \"Super\"");
 }
 
-// What the sink collected, as kelvorin.Error for a failed run or check.
-[[noreturn]] void raise_run_error(int32_t code, const collected_t &got) {
+// What the sink collected, as kelvorin.Error for a failed run or check. A
+// file that cannot be opened is one of the inputs; one that cannot be
+// created, the output.
+[[noreturn]] void raise_run_error(int32_t code, const collected_t &got, const py::list &inputs,
+                                  const py::object &output) {
     const char *name = rss_error_name(code);
-    kvpy_raise_name(name != nullptr ? name : u_error_name(code), py::none(),
-                    got.messages.empty() ? std::string() : got.messages.front(), got.messages);
+    const bool creating = code == RSS_ERR_CANNOT_CREATE_OUTPUT || code == ERR_CANT_CREATE_FILE;
+    kvpy_raise_name(name != nullptr ? name : u_error_name(code),
+                    creating ? output : py::object(py::none()),
+                    got.messages.empty() ? std::string() : got.messages.front(), got.messages,
+                    code == ERR_CANT_OPEN_FILE ? py::object(inputs) : py::tuple());
 }
 
 rss_sink_t collecting_sink(collected_t *got) {
@@ -72,17 +84,31 @@ rss_sink_t collecting_sink(collected_t *got) {
             }};
 }
 
-py::str rss(const py::object &inputs, const py::object &output, const py::object &phase_res,
-            bool overwrite, bool verbose) {
-    if (py::isinstance<py::str>(inputs) || py::isinstance<py::bytes>(inputs)) {
+kvpy_rss_result rss(const kvpy_paths_arg &inputs, const kvpy_path_arg_or_none &output,
+                    const kvpy_phase_res_arg &phase_res, bool overwrite, bool verbose,
+                    const kvpy_weights_arg &weights, bool budget) {
+    if (py::isinstance<py::str>(inputs) || py::isinstance<py::bytes>(inputs) ||
+        py::isinstance(inputs, py::module_::import("os").attr("PathLike"))) {
         throw py::type_error("inputs must be a sequence of paths, not one path");
     }
     std::vector<std::string> names;
+    py::list input_paths;
     for (const py::handle item : py::iter(inputs)) {
         names.push_back(kvpy_path(item));
+        input_paths.append(kvpy_path_object(item));
+    }
+    const int32_t res = phase_res_code(phase_res);
+    if (budget || !weights.is_none()) {
+        PyErr_SetString(PyExc_NotImplementedError,
+                        "the uncertainty budget (budget=True, weights=) is not part of this "
+                        "version");
+        throw py::error_already_set();
+    }
+    if (output.is_none()) {
+        throw py::type_error("rss() needs an output path (None only with budget=True)");
     }
     const std::string out = kvpy_path(output);
-    const int32_t res = phase_res_code(phase_res);
+    const py::object output_path = kvpy_path_object(output);
 
     std::vector<const char *> pointers;
     for (const std::string &name : names) {
@@ -102,7 +128,7 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
         throw std::bad_alloc();
     }
     if (rc != 0) {
-        raise_run_error(rc, got);
+        raise_run_error(rc, got, input_paths, output_path);
     }
     // An existing output is replaced only when asked.
     if (!overwrite && u_is_regular_file(out.c_str())) {
@@ -110,7 +136,7 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
         PyErr_SetObject(PyExc_FileExistsError,
                         py::make_tuple(errno_module.attr("EEXIST"),
                                        "The output file exists (overwrite=True replaces it)",
-                                       kvpy_path_object(output))
+                                       output_path)
                             .ptr());
         throw py::error_already_set();
     }
@@ -122,13 +148,9 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
         throw std::bad_alloc(); // MemoryError; the run itself has ended cleanly
     }
     if (rc != 0) {
-        raise_run_error(rc, got);
+        raise_run_error(rc, got, input_paths, output_path);
     }
-    // The tool ends a verbose run with this line of its own.
-    if (verbose) {
-        got.report += "Done\n";
-    }
-    return py::str(got.report);
+    return py::module_::import("kelvorin").attr("RssResult")(kvpy_fs_text(got.report), py::none());
 }
 
 const char *const RSS_DOC =
@@ -136,12 +158,18 @@ const char *const RSS_DOC =
 
 inputs is a sequence of paths (1 to 10000); phase_res is None (that of the
 first input), 0, 1, 2, or "Normal", "High", "Super" in any case. The output
-bytes are those the kelvorin tool writes for the same inputs. Returns the
-text the tool prints on standard output: the report when verbose, else "".
+bytes are those the kelvorin tool writes for the same inputs. Returns a
+kelvorin.RssResult: .report is the report when verbose (what the tool
+prints on standard output, less its closing "Done"), else ""; .budget is
+None. budget=True and weights= (the uncertainty budget) raise
+NotImplementedError in this version; output=None is for budget=True only.
 
 An existing output without overwrite=True raises FileExistsError and
 nothing is touched. A failed run raises kelvorin.Error: .code is the run's
-code name and .messages the texts the tool prints after "ERROR: ".)";
+code name and .messages the texts the tool prints after "ERROR: ". An input
+that cannot be opened, or an output that cannot be created, makes it also
+the OSError of the reason (FileNotFoundError, PermissionError,
+IsADirectoryError, ...), with .path that file.)";
 
 } // namespace
 
@@ -161,5 +189,5 @@ void kvpy_bind_rss(py::module_ &m) {
         "What the code of that name means, or None.", py::arg("name"));
     m.def("rss", &rss, RSS_DOC, py::arg("inputs"), py::arg("output"), py::kw_only(),
           py::arg("phase_res") = py::none(), py::arg("overwrite") = false,
-          py::arg("verbose") = false);
+          py::arg("verbose") = false, py::arg("weights") = py::none(), py::arg("budget") = false);
 }
