@@ -91,14 +91,14 @@ void check_extent(int64_t n, const char *what) {
 }
 
 // Refuses an array that cannot be a phase map.
-void check_phase_shape(const py::array &a) {
+void check_phase_shape(const py::array &a, const char *what) {
     if (a.ndim() != 2) {
-        throw py::value_error("phase must be a 2-D array (height, width)");
+        throw py::value_error(std::string(what) + " must be a 2-D array (height, width)");
     }
-    check_extent(a.shape(0), "phase");
-    check_extent(a.shape(1), "phase");
+    check_extent(a.shape(0), what);
+    check_extent(a.shape(1), what);
     if (int64_t{4} * a.shape(0) * a.shape(1) > std::numeric_limits<int32_t>::max()) {
-        throw py::value_error("phase is too large for a data file");
+        throw py::value_error(std::string(what) + " is too large for a data file");
     }
 }
 
@@ -131,7 +131,7 @@ void kvpy_set_phase(datafile &df, const py::object &value) {
         return;
     }
     const py::array a = converted<int32_t>(value, "phase", PHASE_HINT);
-    check_phase_shape(a);
+    check_phase_shape(a, "phase");
     df.phase = a;
     df.phase_window = array_window(a);
 }
@@ -232,7 +232,7 @@ void kvpy_set_heights(datafile &df, const py::object &values, const std::string 
     }
     py::array_t<double> x = np.attr("array")(a, py::dtype::of<double>(), py::arg("order") = "C",
                                              py::arg("copy") = true);
-    check_phase_shape(x);
+    check_phase_shape(x, "heights");
     // A map of the same size stays where it was.
     window_t w = array_window(x);
     if (!df.phase.is_none() && df.phase_window.width == w.width &&

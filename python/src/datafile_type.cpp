@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+KVPY_TYPED_OBJECT(kvpy_attributes_dict, "dict[str, int | float | str]")
+
 namespace {
 
 using datafile = kvpy_datafile_t;
@@ -292,7 +294,7 @@ void kvpy_bind_datafile(py::module_ &m) {
             for (const attribute_t &a : ATTRIBUTES) {
                 d[a.file_name] = a.get(df);
             }
-            return d;
+            return kvpy_attributes_dict(d);
         },
         "The named header attributes as a dict under the file's own names (TimeStamp, comment, "
         "IntfScaleFactor, ..., PixelHeight), in the file's order: the names kelvorin-info's "
@@ -310,8 +312,8 @@ void kvpy_bind_datafile(py::module_ &m) {
             }
             put_comment(df.hdr, raw.cast<std::string>(), "comment_bytes", sizeof df.hdr.comment);
         },
-        "The comment's bytes as stored, up to its first NUL: any bytes, as many as 82, which "
-        "write back unchanged.");
+        "The comment's bytes as stored, up to its first NUL. Takes any bytes but NUL, as many as "
+        "82, which are written back unchanged.");
 
     cls.def_property(
         "phase", [](const datafile &df) { return df.phase; }, &kvpy_set_phase,

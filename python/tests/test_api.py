@@ -171,3 +171,32 @@ def test_help_shows_types():
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert kelvorin.DataFile(4, 4).attributes()["CameraWidth"] == 4
+
+
+USE = '''
+import numpy as np
+import kelvorin
+
+df = kelvorin.read("x.dat")
+width: int = df.camera_width
+masked = df.heights("nm")
+plain = df.heights(masked=False)
+assert masked is not None and plain is not None
+mask = masked.mask
+df.set_heights(np.zeros((2, 2)), "um")
+report: str = kelvorin.rss(["a.dat"], "o.dat", verbose=True).report
+try:
+    kelvorin.write("y.dat", kelvorin.DataFile(4, 4, camera_res=1e-6, phase=[[1]]))
+except kelvorin.Error.FileNotFoundError as e:
+    number: int | None = e.errno
+attributes: dict[str, int | float | str] = df.attributes()
+df.comment_bytes = b"x"
+'''
+
+
+def test_stubs_type_check(tmp_path, monkeypatch):
+    api = pytest.importorskip("mypy.api")
+    monkeypatch.setenv("MYPYPATH", os.path.dirname(os.path.dirname(kelvorin.__file__)))
+    (tmp_path / "use.py").write_text(USE + "plain.mask\n")  # no mask on a plain array
+    out, _, rc = api.run(["--strict", "--cache-dir", str(tmp_path / "cache"), str(tmp_path / "use.py")])
+    assert rc == 1 and out.count("error:") == 1 and '"mask"' in out, out
