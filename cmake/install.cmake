@@ -1,9 +1,13 @@
-# Install rules, in two components:
+# Install rules, in three components:
 #   runtime  the programs, their man pages, the README and the example files
 #            (on Windows: the programs at the top, the examples and the guide
-#            as a text file with CR LF line ends, for the zip)
-#   dev      the static libraries, the public headers, the CMake package
-#            (find_package(Kelvorin)) and the pkg-config file kelvorin.pc
+#            as a text file with CR LF line ends, and for programs in other
+#            languages kelvorin.dll beside them, with its import library,
+#            export list and headers, for the zip)
+#   lib      the shared library libkelvorin.so.2 (Linux)
+#   dev      the static libraries, the link libkelvorin.so, the public
+#            headers, the CMake package (find_package(Kelvorin)) and the
+#            pkg-config files kelvorin.pc (shared) and kelvorin-static.pc
 # Included from the top-level CMakeLists.txt after every target is defined,
 # so that kelvorin-info is installed when it is part of the build.
 
@@ -60,6 +64,19 @@ set(kelvorin_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Kelvorin)
 
 install(TARGETS kv_support kv_maps kv_datafile kv_rss kv_kelvorin EXPORT KelvorinTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+if(TARGET kv_shared)
+    if(WIN32)
+        install(TARGETS kv_shared EXPORT KelvorinTargets
+                RUNTIME DESTINATION . COMPONENT runtime
+                ARCHIVE DESTINATION lib COMPONENT runtime)
+        install(FILES ${PROJECT_BINARY_DIR}/kelvorin.def DESTINATION lib COMPONENT runtime)
+        install(FILES ${KELVORIN_PUBLIC_HEADER_COPIES} DESTINATION include/kelvorin
+                COMPONENT runtime)
+    else()
+        install(TARGETS kv_shared EXPORT KelvorinTargets
+                LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev)
+    endif()
+endif()
 install(FILES ${KELVORIN_PUBLIC_HEADER_COPIES} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kelvorin
         COMPONENT dev)
 install(EXPORT KelvorinTargets NAMESPACE Kelvorin:: DESTINATION ${kelvorin_cmake_dir}
@@ -78,7 +95,13 @@ install(FILES ${PROJECT_BINARY_DIR}/package/KelvorinConfig.cmake
 # can be moved.
 file(RELATIVE_PATH kelvorin_pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" kelvorin_pc_to_prefix "${kelvorin_pc_to_prefix}")
-configure_file(${PROJECT_SOURCE_DIR}/cmake/kelvorin.pc.in ${PROJECT_BINARY_DIR}/package/kelvorin.pc
-               @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/package/kelvorin.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+set(kelvorin_pc_files)
+foreach(pc kelvorin-static kelvorin)
+    if(pc STREQUAL kelvorin AND NOT TARGET kv_shared)
+        continue()
+    endif()
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/package/${pc}.pc
+                   @ONLY)
+    list(APPEND kelvorin_pc_files ${PROJECT_BINARY_DIR}/package/${pc}.pc)
+endforeach()
+install(FILES ${kelvorin_pc_files} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

@@ -1,8 +1,10 @@
-# The libraries as other programs use them: the targets Kelvorin::support,
-# Kelvorin::maps, Kelvorin::datafile (which brings the other two),
-# Kelvorin::rss (the RSS run, which brings all three) and the umbrella
-# Kelvorin::kelvorin, and the public headers <kelvorin/support.h>,
-# <kelvorin/maps.h>, <kelvorin/datafile.h> and <kelvorin/rss.h>.
+# The libraries as other programs use them: the static targets
+# Kelvorin::support, Kelvorin::maps, Kelvorin::datafile (which brings the
+# other two), Kelvorin::rss (the RSS run, which brings all three) and the
+# umbrella Kelvorin::kelvorin, the shared library Kelvorin::shared
+# (cmake/shared_library.cmake), and the public headers <kelvorin/support.h>,
+# <kelvorin/maps.h>, <kelvorin/datafile.h> and <kelvorin/rss.h>, which are C
+# headers (C11 or C++).
 #
 # In the repository the public headers include each other by repository path
 # ("support/support.h"). Their copies under <build>/include/kelvorin include
@@ -36,9 +38,6 @@ foreach(header IN LISTS KELVORIN_PUBLIC_HEADERS)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${header})
     list(APPEND KELVORIN_PUBLIC_HEADER_COPIES ${copy})
 endforeach()
-
-# The headers need C++17; the libraries themselves are built as C++20.
-target_compile_features(kv_support PUBLIC cxx_std_17)
 
 foreach(part support maps datafile rss)
     set_target_properties(kv_${part} PROPERTIES EXPORT_NAME ${part} OUTPUT_NAME kelvorin_${part})

@@ -55,6 +55,16 @@ if [ -f "$cmpdir/inputs/list.txt" ]; then
     same_on_both "list file" -Verbose -RssOut rss.dat "@$cmpdir/inputs/list.txt"
 fi
 
+# The library from a C program: kelvorin.dll under Wine gives the same
+# output and report as libkelvorin.so.2.
+examples=("$root"/examples/stddev_{a,b,c}.dat)
+(cd "$cmpdir/linux" && TZ=UTC "$root/build/native/c_consumer_shared" . "${examples[@]}" >/dev/null)
+(cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/c_consumer_shared.exe" . "${examples[@]}" >/dev/null)
+for f in rss.dat report.txt copy.dat; do
+    cmp "$cmpdir/linux/$f" "$cmpdir/windows/$f" || { echo "C consumer: $f differs" >&2; exit 1; }
+done
+echo "C consumer (libkelvorin.so.2 / kelvorin.dll): same"
+
 # kelvorin-info: the same reports, the same picture and figure from both.
 for mode in text json; do
     flag=$([ "$mode" = json ] && echo --json || true)

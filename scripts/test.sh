@@ -63,6 +63,9 @@ need full man-db cmd man
 need full pkg-config cmd pkg-config
 need full dpkg-dev cmd dpkg-shlibdeps
 need full lintian cmd lintian
+# Library consumers in other languages: C# through P/Invoke.
+need full mono-mcs cmd mcs
+need full mono-runtime cmd mono
 # The Python module and its tests (Debian's interpreter with pybind11, numpy
 # and pytest); its wheel and package test: the wheel's build tools and venv.
 need quick pybind11-dev file /usr/lib/cmake/pybind11/pybind11Config.cmake
@@ -183,9 +186,10 @@ windows() {
     cmake --build build/windows -j "$jobs"
     wait "$wineboot_pid" || { cat "$root/build/windows/wineboot.log"; exit 1; }
 
-    step "kelvorin.exe and kelvorin-info.exe import only system DLLs"
+    step "kelvorin.exe, kelvorin-info.exe and kelvorin.dll import only system DLLs"
     local exe dlls
-    for exe in build/windows/tool/kelvorin.exe build/windows/info/kelvorin-info.exe; do
+    for exe in build/windows/tool/kelvorin.exe build/windows/info/kelvorin-info.exe \
+               build/windows/kelvorin.dll; do
         dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
         echo "$exe:" $dlls
         if echo "$dlls" | grep -viqE '^(kernel32|msvcrt|ntdll|advapi32|user32|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'; then

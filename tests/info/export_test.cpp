@@ -157,6 +157,9 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
     make_input("invalid.dat", test_header(16, 8), &invalid);
     make_input("nan.dat", nan_hdr, &map);
     write_file("old.png", "an older file");
+    make_input("other.dat", test_header(16, 8), &map);
+    write_file("magic_only.dat", std::string("\x88\x1B\x03\x71", 4)); // a data file's remains
+    const std::vector<uint8_t> other = file_bytes(path("other.dat"));
     fs::create_directory(path("folder.png"));
     const struct {
         const char *option, *output, *input, *message; // message: NAME: CODE
@@ -174,6 +177,10 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
         {"--svg", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
         {"--svg", "in.dat", "in.dat", "in.dat: ERR_INVALID_PARAM"},
         {"--svg", "none/out.svg", "in.dat", "none/out.svg: ERR_CANT_CREATE_FILE"},
+        // A data file is never replaced by an export: its name was the input's.
+        {"--svg", "other.dat", "in.dat", "other.dat: ERR_FILE_READ_ONLY"},
+        {"--png", "other.dat", "in.dat", "other.dat: ERR_FILE_READ_ONLY"},
+        {"--csv", "magic_only.dat", "in.dat", "magic_only.dat: ERR_FILE_READ_ONLY"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.output + " " + c.input);
@@ -181,7 +188,11 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
         EXPECT_EQ(r.exit_status, *c.message ? 1 : 0) << r.err;
         const std::string head = *c.message ? "kelvorin-info: " + std::string(c.message) : "";
         EXPECT_EQ(r.err.substr(0, r.err.find(" (")), head);
+        if (std::string(c.message).find("READ_ONLY") != std::string::npos) {
+            EXPECT_EQ(r.out, ""); // refused before anything is reported
+        }
     }
+    EXPECT_EQ(file_bytes(path("other.dat")), other);
     rgba_image_t image;
     EXPECT_EQ(png_decode(file_bytes(path("old.png")), &image), "");
     EXPECT_TRUE(fs::is_directory(path("folder.png")));

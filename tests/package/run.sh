@@ -88,12 +88,18 @@ if [ "$mode" = zip ]; then
     top=kelvorin-$version-win64
     expected=$( (for p in "${programs[@]}"; do echo "$top/$p.exe"; done
                  echo "$top/kelvorin-guide.txt"
-                 for e in $examples; do echo "$top/examples/$e"; done) | sort)
+                 for e in $examples; do echo "$top/examples/$e"; done
+                 if [ -f "$build/kelvorin.dll" ]; then
+                     echo "$top/kelvorin.dll" "$top"/lib/{libkelvorin.dll.a,kelvorin.def}
+                     echo "$top"/include/kelvorin/{datafile.h,error_list.inc,maps.h,rss.h,support.h}
+                 fi) | tr ' ' '\n' | sort)
     actual=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
     same_list "$zip" "$expected" "$actual"
     (cd "$scratch" && cmake -E tar xf "$zip")
-    for p in "${programs[@]}"; do
-        [ "$(head -c 2 "$scratch/$top/$p.exe")" = MZ ] || fail "$p.exe is not a Windows program"
+    binaries=("${programs[@]/%/.exe}")
+    [ ! -f "$build/kelvorin.dll" ] || binaries+=(kelvorin.dll)
+    for b in "${binaries[@]}"; do
+        [ "$(head -c 2 "$scratch/$top/$b")" = MZ ] || fail "$b is not a Windows program or library"
     done
     guide=$scratch/$top/kelvorin-guide.txt
     lines=$(tr -cd '\n' <"$guide" | wc -c)
@@ -127,12 +133,13 @@ expected=$( (for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$
              echo include/kelvorin/{datafile.h,error_list.inc,maps.h,rss.h,support.h}
              echo "$libdir"/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
              echo "$libdir"/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
-             echo "$libdir"/libkelvorin_{datafile,maps,rss,support}.a "$libdir"/pkgconfig/kelvorin.pc
+             echo "$libdir"/libkelvorin_{datafile,maps,rss,support}.a
+             echo "$libdir"/libkelvorin.so{,.2,.2.0} "$libdir"/pkgconfig/kelvorin{,-static}.pc
              echo share/doc/kelvorin/README.md
              for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done
              for f in "${python_files[@]}"; do echo "$scratch_site/$f"; done) |
            tr ' ' '\n' | sort)
-actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
+actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 same_list "installed tree" "$expected" "$actual"
 if [ ${#python_files[@]} -gt 0 ]; then
     try_module "installed tree (PYTHONPATH=<prefix>/$scratch_site)" "$python" \
@@ -164,25 +171,55 @@ cmake -S tests/package -B "$scratch/find_package" -DCMAKE_PREFIX_PATH="$prefix" 
 cmake --build "$scratch/find_package" -j 2 >/dev/null
 consume find_package "$scratch/find_package/consumer"
 consume "find_package (Kelvorin::kelvorin)" "$scratch/find_package/consumer_umbrella"
+consume "find_package (Kelvorin::shared)" "$scratch/find_package/consumer_shared"
 rss_consume find_package "$scratch/find_package/rss_consumer"
 
 need pkg-config pkg-config
+# The C consumer, built with the strict C11 line against the tree's headers,
+# held to the tree's tool (tests/consumers/check_consumer.cmake).
+c_consume() { # label program prefix
+    cmake -DCONSUMER="$2" -DTOOL="$3/bin/kelvorin" -DDIR="$scratch/c_consumer" \
+          -DINPUTS="$(for e in $examples; do printf '%s;' "$root/examples/$e"; done)" \
+          -P tests/consumers/check_consumer.cmake >/dev/null || fail "C consumer built with $1 failed"
+    echo "C consumer built with $1: rss_compute agrees with the tool"
+}
 consume_pc() { # label prefix
-    local flags
+    local flags static
     flags=$(PKG_CONFIG_PATH=$2/$libdir/pkgconfig pkg-config --cflags --libs kelvorin)
+    static=$(PKG_CONFIG_PATH=$2/$libdir/pkgconfig pkg-config --cflags --libs kelvorin-static)
+    # kelvorin.pc links the shared library, which a scratch prefix keeps out
+    # of the loader's standard places.
+    export LD_LIBRARY_PATH=$2/$libdir
     # shellcheck disable=SC2086 # the flags are meant to be split
     c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/consumer_pc" tests/package/consumer.cpp $flags
     consume "$1" "$scratch/consumer_pc"
     # shellcheck disable=SC2086
     c++ -std=c++17 -Wall -Wextra -Werror -o "$scratch/rss_consumer_pc" \
-        tests/package/rss_consumer.cpp $flags
-    rss_consume "$1" "$scratch/rss_consumer_pc" "$2"
+        tests/package/rss_consumer.cpp $static
+    rss_consume "$1, static" "$scratch/rss_consumer_pc" "$2"
+    # shellcheck disable=SC2086
+    gcc -std=c11 -Wall -Wextra -pedantic -Werror -o "$scratch/c_consumer_shared" \
+        tests/consumers/c_consumer.c $flags
+    c_consume "$1 (kelvorin.pc, shared)" "$scratch/c_consumer_shared" "$2"
+    # shellcheck disable=SC2086
+    gcc -std=c11 -Wall -Wextra -pedantic -Werror -o "$scratch/c_consumer_static" \
+        tests/consumers/c_consumer.c $static
+    c_consume "$1 (kelvorin-static.pc)" "$scratch/c_consumer_static" "$2"
+    ! objdump -p "$scratch/c_consumer_static" | grep -q 'NEEDED.*libkelvorin' ||
+        fail "the static C consumer needs libkelvorin.so"
+    cmake -DCONSUMER="python3;tests/consumers/ctypes_consumer.py;$2/$libdir/libkelvorin.so.2" \
+          -DTOOL="$2/bin/kelvorin" -DDIR="$scratch/ctypes_consumer" \
+          -DINPUTS="$(for e in $examples; do printf '%s;' "$root/examples/$e"; done)" \
+          -P tests/consumers/check_consumer.cmake >/dev/null || fail "ctypes consumer ($1) failed"
+    echo "Python ctypes on $1's libkelvorin.so.2: rss_compute agrees with the tool"
+    unset LD_LIBRARY_PATH
 }
 consume_pc pkg-config "$prefix"
 
 cmake -S tests/package -B "$scratch/add_subdirectory" -DKELVORIN_SOURCE_DIR="$root" >/dev/null
-cmake --build "$scratch/add_subdirectory" -j 2 --target consumer rss_consumer >/dev/null
+cmake --build "$scratch/add_subdirectory" -j 2 --target consumer consumer_shared rss_consumer >/dev/null
 consume add_subdirectory "$scratch/add_subdirectory/consumer"
+consume "add_subdirectory (Kelvorin::shared)" "$scratch/add_subdirectory/consumer_shared"
 rss_consume add_subdirectory "$scratch/add_subdirectory/rss_consumer"
 
 # --- Debian packages -------------------------------------------------------------
@@ -190,14 +227,28 @@ need dpkg-shlibdeps dpkg-dev
 need lintian lintian
 out=$(cd "$build" && cpack -G DEB 2>&1) || { echo "$out" >&2; fail "cpack -G DEB failed"; }
 runtime_deb=$build/packages/kelvorin_${version}_amd64.deb
+lib_deb=$build/packages/libkelvorin${version%%.*}_${version}_amd64.deb
 dev_deb=$build/packages/kelvorin-dev_${version}_amd64.deb
 python_deb=
 [ ${#python_files[@]} -eq 0 ] || python_deb=$build/packages/python3-kelvorin_${version}_amd64.deb
-for deb in "$runtime_deb" "$dev_deb"; do
+for deb in "$runtime_deb" "$lib_deb" "$dev_deb"; do
     [ -f "$deb" ] || fail "no $deb"
 done
 
 deb_files() { dpkg-deb --fsys-tarfile "$1" | tar -t | grep -v '/$' | sed 's|^\./||' | sort; }
+expected=$( (echo "usr/$libdir"/libkelvorin.so.2{,.0}
+             echo usr/share/doc/"$(basename "${lib_deb%%_*}")"/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
+same_list "$(basename "$lib_deb")" "$expected" "$(deb_files "$lib_deb")"
+[ "$(dpkg-deb -f "$lib_deb" Package)" = "$(basename "${lib_deb%%_*}")" ] || fail "libkelvorin package name"
+control=$(dpkg-deb -I "$lib_deb")
+for file in symbols shlibs triggers; do
+    echo "$control" | grep -qE "^ +[0-9]+ bytes, +[0-9]+ lines +$file" || fail "$(basename "$lib_deb") has no $file file"
+done
+! echo "$control" | grep -qE ' (postinst|postrm) ' || fail "$(basename "$lib_deb") calls ldconfig itself"
+# The symbols file names exactly what the library exports.
+dpkg-deb --ctrl-tarfile "$lib_deb" | tar -xO ./symbols | sed -n 's/^ \([^@]*\)@Base .*/\1/p' >"$scratch/symbols.txt"
+nm -D --defined-only "$build/libkelvorin.so.2" | awk '{print $3}' | sort >"$scratch/exports.txt"
+cmp -s "$scratch/symbols.txt" "$scratch/exports.txt" || fail "the symbols file and the exports differ"
 expected=$( (for p in "${programs[@]}"; do echo "usr/bin/$p"; echo "usr/share/man/man1/$p.1.gz"; done
              echo usr/share/doc/kelvorin/{README.md,changelog.gz,copyright}
              for e in $examples; do echo "usr/share/doc/kelvorin/examples/$e"; done) |
@@ -206,7 +257,8 @@ same_list "$(basename "$runtime_deb")" "$expected" "$(deb_files "$runtime_deb")"
 expected=$( (echo usr/include/kelvorin/{datafile.h,error_list.inc,maps.h,rss.h,support.h}
              echo "usr/$libdir"/cmake/Kelvorin/{KelvorinConfig.cmake,KelvorinConfigVersion.cmake}
              echo "usr/$libdir"/cmake/Kelvorin/{KelvorinTargets.cmake,KelvorinTargets-release.cmake}
-             echo "usr/$libdir"/libkelvorin_{datafile,maps,rss,support}.a "usr/$libdir"/pkgconfig/kelvorin.pc
+             echo "usr/$libdir"/libkelvorin_{datafile,maps,rss,support}.a "usr/$libdir"/libkelvorin.so
+             echo "usr/$libdir"/pkgconfig/kelvorin{,-static}.pc
              echo usr/share/doc/kelvorin-dev/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
 same_list "$(basename "$dev_deb")" "$expected" "$(deb_files "$dev_deb")"
 
@@ -215,7 +267,7 @@ check_field() { # deb field pattern
     value=$(dpkg-deb -f "$1" "$2")
     [[ $value =~ $3 ]] || fail "$(basename "$1"): $2 is \"$value\""
 }
-for deb in "$runtime_deb" "$dev_deb"; do
+for deb in "$runtime_deb" "$lib_deb" "$dev_deb"; do
     check_field "$deb" Version "^$version\$"
     check_field "$deb" Architecture '^amd64$'
     check_field "$deb" Maintainer '^[^<]+ <[^@>]+@[^>]+>$'
@@ -226,16 +278,18 @@ check_field "$runtime_deb" Section '^science$'
 check_field "$runtime_deb" Depends '^libc6 '
 check_field "$dev_deb" Package '^kelvorin-dev$'
 check_field "$dev_deb" Section '^libdevel$'
+check_field "$dev_deb" Depends "^libkelvorin${version%%.*} \\(= $version\\)\$"
+check_field "$lib_deb" Section '^libs$'
 
 # Every tag lintian knows, pedantic and informational ones too, is shown; an
 # error, a warning or a missing hardening feature fails.
 lint_rc=0
-lint=$(lintian -I --pedantic --fail-on error,warning "$runtime_deb" "$dev_deb" 2>&1) || lint_rc=$?
+lint=$(lintian -I --pedantic --fail-on error,warning "$runtime_deb" "$lib_deb" "$dev_deb" 2>&1) || lint_rc=$?
 lint=$(echo "$lint" | grep -v 'running with root privileges' || true)
 echo "lintian -I --pedantic:${lint:+$'\n'}${lint:- no tags}"
 [ "$lint_rc" = 0 ] || fail "lintian reports errors or warnings"
 ! echo "$lint" | grep -q ' hardening-no-' || fail "lintian finds programs without hardening"
-echo "$(basename "$runtime_deb"), $(basename "$dev_deb"): file lists, metadata and lintian"
+echo "$(basename "$runtime_deb"), $(basename "$lib_deb"), $(basename "$dev_deb"): file lists, metadata and lintian"
 
 # --- the packages in a throwaway root ----------------------------------------------
 # dpkg installs into a scratch folder with a package database of its own,
@@ -246,10 +300,10 @@ debroot=$scratch/debroot
 admin=$debroot/var/lib/dpkg
 mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
 : >"$admin/available"
-depends=$(for deb in "$runtime_deb" "$dev_deb" ${python_deb:+"$python_deb"}; do
+depends=$(for deb in "$runtime_deb" "$lib_deb" "$dev_deb" ${python_deb:+"$python_deb"}; do
               dpkg-deb -f "$deb" Depends; done |
           tr ',|' '\n\n' | sed 's/(.*//; s/:.*//; s/[[:space:]]//g' | grep -v '^$' |
-          grep -vxE 'kelvorin|kelvorin-dev' | sort -u)
+          grep -vxE 'kelvorin|kelvorin-dev|libkelvorin[0-9]+' | sort -u)
 for package in $depends; do
     dpkg-query -s "$package" 2>/dev/null || fail "$package (a dependency) is not installed here"
     echo
@@ -259,7 +313,7 @@ done >"$admin/status"
 debroot_dpkg() {
     PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin dpkg --root="$debroot" --force-not-root --force-script-chrootless --log=/dev/null "$@"
 }
-debroot_dpkg -i "$runtime_deb" "$dev_deb" >/dev/null || fail "dpkg -i into the throwaway root failed"
+debroot_dpkg -i "$runtime_deb" "$lib_deb" "$dev_deb" >/dev/null || fail "dpkg -i into the throwaway root failed"
 for p in "${programs[@]}"; do
     [ -x "$debroot/usr/bin/$p" ] || fail "no usr/bin/$p in the throwaway root"
     page=$(man -M "$debroot/usr/share/man" -w "$p") || fail "man -M ... -w $p found no page"
@@ -274,11 +328,12 @@ if [[ " ${programs[*]} " == *" kelvorin-info "* ]]; then
         fail "the installed kelvorin-info failed on the installed kelvorin's result"
 fi
 consume_pc "pkg-config (kelvorin-dev)" "$debroot/usr"
-debroot_dpkg -r kelvorin kelvorin-dev >/dev/null || fail "dpkg -r in the throwaway root failed"
+debroot_dpkg -r kelvorin kelvorin-dev "$(basename "${lib_deb%%_*}")" >/dev/null ||
+    fail "dpkg -r in the throwaway root failed"
 left=$(cd "$debroot" && find . -type f ! -path './var/*')
 [ -z "$left" ] || fail "dpkg -r left files in the throwaway root: $left"
 echo "throwaway root: dpkg -i, ${programs[*]} run, man -M finds the pages," \
-     "pkg-config builds the consumer; dpkg -r: all gone"
+     "pkg-config builds the C and C++ consumers; dpkg -r: all gone"
 
 # --- Python: the .deb in the throwaway root, the wheel in a fresh venv -----------
 if [ ${#python_files[@]} -gt 0 ]; then
@@ -315,12 +370,14 @@ if [ "$(id -u)" != 0 ]; then
     skip "dpkg -i / dpkg -r on this machine" "needs root"
     exit 0
 fi
-if dpkg -s kelvorin >/dev/null 2>&1 || dpkg -s kelvorin-dev >/dev/null 2>&1; then
+lib_package=$(basename "${lib_deb%%_*}")
+if dpkg -s kelvorin >/dev/null 2>&1 || dpkg -s kelvorin-dev >/dev/null 2>&1 ||
+    dpkg -s "$lib_package" >/dev/null 2>&1; then
     skip "dpkg -i / dpkg -r on this machine" "a kelvorin package is installed here, left as it is"
     exit 0
 fi
-trap 'dpkg -r kelvorin kelvorin-dev >/dev/null 2>&1 || true' EXIT
-dpkg -i "$runtime_deb" "$dev_deb" >/dev/null
+trap 'dpkg -r kelvorin kelvorin-dev "$lib_package" >/dev/null 2>&1 || true' EXIT
+dpkg -i "$runtime_deb" "$lib_deb" "$dev_deb" >/dev/null
 hash -r
 for p in "${programs[@]}"; do
     [ "$(command -v "$p")" = "/usr/bin/$p" ] || fail "$p is not found as /usr/bin/$p"
@@ -328,10 +385,15 @@ for p in "${programs[@]}"; do
 done
 (cd "$scratch" && kelvorin -Overwrite -RssOut rss.dat /usr/share/doc/kelvorin/examples/*.dat) ||
     fail "the installed kelvorin failed on the installed examples"
-dpkg -r kelvorin kelvorin-dev >/dev/null
+# A program linked the usual way finds the library through the loader's cache.
+gcc -std=c11 -Wall -Wextra -pedantic -Werror -o "$scratch/c_consumer_system" \
+    tests/consumers/c_consumer.c $(pkg-config --cflags --libs kelvorin)
+c_consume "the installed packages" "$scratch/c_consumer_system" /usr
+dpkg -r kelvorin kelvorin-dev "$lib_package" >/dev/null
 trap - EXIT
 for p in "${programs[@]}"; do
     ! command -v "$p" >/dev/null || fail "$p is still there after dpkg -r"
 done
 [ ! -e /usr/include/kelvorin ] || fail "/usr/include/kelvorin is still there after dpkg -r"
+[ ! -e "/usr/$libdir/libkelvorin.so.2" ] || fail "libkelvorin.so.2 is still there after dpkg -r"
 echo "dpkg -i: ${programs[*]} and man pages found from PATH, a run on the examples; dpkg -r: all gone"

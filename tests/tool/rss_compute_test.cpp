@@ -189,11 +189,23 @@ TEST_F(RssCompute, MalformedRequestsTouchNothing) {
     std::ofstream(out) << "keep";
     const char *one[] = {in.c_str()};
     const char *with_null[] = {in.c_str(), nullptr};
+    int later_field = 0;
     const rss_request_t cases[] = {
-        {out.c_str(), -1, false, one, 0},       {out.c_str(), -1, false, one, RSS_MAX_INPUTS + 1},
-        {out.c_str(), -1, false, one, -1},      {out.c_str(), -1, false, nullptr, 1},
-        {out.c_str(), -1, false, with_null, 2}, {nullptr, -1, false, one, 1},
-        {out.c_str(), -2, false, one, 1},       {out.c_str(), 3, false, one, 1},
+        {out.c_str(), -1, false, one, 0},
+        {out.c_str(), -1, false, one, RSS_MAX_INPUTS + 1},
+        {out.c_str(), -1, false, one, -1},
+        {out.c_str(), -1, false, nullptr, 1},
+        {out.c_str(), -1, false, with_null, 2},
+        {nullptr, -1, false, one, 1},
+        {out.c_str(), -2, false, one, 1},
+        {out.c_str(), 3, false, one, 1},
+        {out.c_str(),
+         -1,
+         false,
+         one,
+         1,
+         {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+          &later_field}}, // a field of a later version
     };
     for (const rss_request_t &request : cases) {
         captured_t text;
@@ -214,6 +226,32 @@ TEST_F(RssCompute, MalformedRequestsTouchNothing) {
     const std::vector<uint8_t> first = file_bytes(out);
     EXPECT_EQ(rss_compute(&request, &deaf), 0);
     EXPECT_EQ(file_bytes(out), first);
+}
+
+// The names that scripts and other languages see for a run's codes.
+TEST(RssErrorName, NamesEveryCodeARunGives) {
+    const struct {
+        int32_t code;
+        const char *name;
+    } cases[] = {
+        {0, "NO_ERROR"},
+        {ERR_NO_MEM, "ERR_NO_MEM"},
+        {RSS_ERR_OUTPUT_IS_INPUT, "RSS_ERR_OUTPUT_IS_INPUT"},
+        {RSS_ERR_CANNOT_CREATE_OUTPUT, "RSS_ERR_CANNOT_CREATE_OUTPUT"},
+        {RSS_ERR_NO_HEIGHT_DATA, "RSS_ERR_NO_HEIGHT_DATA"},
+        {RSS_ERR_NO_VALID_INPUT_DATA, "RSS_ERR_NO_VALID_INPUT_DATA"},
+        {RSS_ERR_CAMERA_SIZE_MISMATCH, "RSS_ERR_CAMERA_SIZE_MISMATCH"},
+        {RSS_ERR_CAMERA_RES_MISMATCH, "RSS_ERR_CAMERA_RES_MISMATCH"},
+        {RSS_ERR_NO_VALID_RESULT, "RSS_ERR_NO_VALID_RESULT"},
+        {1000, nullptr},
+        {1008, nullptr},
+        {-1, nullptr},
+    };
+    for (const auto &c : cases) {
+        const char *name = rss_error_name(c.code);
+        EXPECT_EQ(name != nullptr ? std::string(name) : "(null)",
+                  c.name != nullptr ? std::string(c.name) : "(null)");
+    }
 }
 
 // Pairs of runs on two threads give what the same runs give one after the
