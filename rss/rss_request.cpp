@@ -5,28 +5,16 @@
 #include "rss/rss_report.h"
 #include "support/platform_internal.h"
 
+#include <iterator>
+
 namespace {
 
-struct rss_error_t {
-    int32_t code;
-    const char *name;
-    const char *format;
-};
-
-constexpr rss_error_t RSS_ERRORS[] = {
-#define RSS_ERROR_ENTRY(name, number, format) {number, #name, format},
-    RSS_ERROR_LIST(RSS_ERROR_ENTRY)
-#undef RSS_ERROR_ENTRY
-};
-
-const rss_error_t *own_error(int32_t code) {
-    for (const rss_error_t &e : RSS_ERRORS) {
-        if (e.code == code) {
-            return &e;
-        }
-    }
-    return nullptr;
-}
+// The run's own codes are RSS_ERR_OUTPUT_IS_INPUT and the six after it.
+#define RSS_ERROR_NAME(name, number, format) #name,
+#define RSS_ERROR_FORMAT(name, number, format) format,
+constexpr const char *NAMES[] = {RSS_ERROR_LIST(RSS_ERROR_NAME)};
+constexpr const char *FORMATS[] = {RSS_ERROR_LIST(RSS_ERROR_FORMAT)};
+static_assert(std::size(NAMES) == RSS_ERR_NO_VALID_RESULT - RSS_ERR_OUTPUT_IS_INPUT + 1);
 
 // A name as the command line takes it: narrow, so one that looks like a
 // 16-bit path would be read past its end.
@@ -37,19 +25,17 @@ bool accessible(const char *name) {
 } // namespace
 
 const char *rss_error_name(int32_t code) {
-    const rss_error_t *e = own_error(code);
-    return e != nullptr ? e->name : u_error_text(code);
+    return report_is_own_code(code) ? NAMES[code - RSS_ERR_OUTPUT_IS_INPUT] : u_error_text(code);
 }
 
 const char *rss_error_format(int32_t code) {
-    const rss_error_t *e = own_error(code);
-    return e != nullptr ? e->format : u_error_meaning(code);
+    return report_is_own_code(code) ? FORMATS[code - RSS_ERR_OUTPUT_IS_INPUT]
+                                    : u_error_meaning(code);
 }
 
-bool rss_request_is_valid(const rss_request_t *q, int32_t min_count) {
-    if (q == nullptr || q->out_name == nullptr || (q->names == nullptr && q->count != 0) ||
-        q->count < min_count || q->count > RSS_MAX_INPUTS || q->phase_res < -1 ||
-        q->phase_res > 2) {
+bool rss_request_is_valid(const rss_request_t *q) {
+    if (q == nullptr || q->out_name == nullptr || q->names == nullptr || q->count < 1 ||
+        q->count > RSS_MAX_INPUTS || q->phase_res < -1 || q->phase_res > 2) {
         return false;
     }
     for (const void *place : q->reserved) {
