@@ -1,7 +1,9 @@
 // Opening, checking and batching the inputs of the RSS run.
 #include "rss/rss_inputs.h"
 
+#include "datafile/header_image.h"
 #include "maps/maps.h"
+#include "support/platform_internal.h"
 #include "support/support.h"
 
 #include <algorithm>
@@ -42,10 +44,13 @@ void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
         return;
     }
     ++in->open_files;
-    // The block is read in large pieces at explicit offsets; a stream buffer
-    // would only add a copy and memory.
+    // The file is read in large pieces at explicit offsets, the header in one
+    // read of as much as the longest header; a stream buffer would only add
+    // a copy and memory.
     std::setvbuf(m.stream, nullptr, _IONBF, 0);
-    m.read_code = df_read_phase_head(m.stream, &in->info, &in->hdr, &m.block);
+    unsigned char head[DF_LONG_HEADER];
+    const std::size_t n = u_read_some_at(m.stream, head, sizeof head, 0);
+    m.read_code = df_phase_head_of(head, n, &in->info, &in->hdr, &m.block);
     if (m.read_code != 0) {
         return;
     }
