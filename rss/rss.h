@@ -6,6 +6,7 @@
 #ifndef KELVORIN_RSS_H
 #define KELVORIN_RSS_H
 
+#include "maps/maps.h"
 #include "support/support.h"
 
 #include <stdbool.h>
@@ -38,6 +39,12 @@ typedef struct rss_budget_t {
     double rms_nm;          /* of the result over V, before rounding */
     double max_nm;
     int64_t valid; /* pixels in V */
+    /* Where each input dominates, or null: an initialised map that the run
+       gives the result's window (the smallest that holds V) and, at each of
+       its pixels, the index (from 0) of the dominant input, INT_MAP_INVALID
+       outside V. Its matrix comes from u_malloc_fn: free it with
+       int_map_free. */
+    int_map_t *dominance;
 } rss_budget_t;
 
 /* What to compute. Zero-initialise the whole record, then set the fields you

@@ -63,18 +63,30 @@ int32_t tail_rows(const rss_plan_t &p) {
     return static_cast<int32_t>(std::min<std::size_t>(p.height, free_bytes / (12 * p.width)));
 }
 
-void count_dominant(budget_work_t *w, std::size_t n) {
+// Counts where each input dominates the n pixels gathered, and marks them
+// on the dominance map from pixel `at` of the frame on.
+void count_dominant(budget_work_t *w, std::size_t n, std::size_t at) {
     for (std::size_t i = 0; i < n; ++i) {
-        if (!std::isnan(w->best[i])) {
+        const bool v = !std::isnan(w->best[i]);
+        if (v) {
             ++w->inputs[w->best_input[i]].dominant;
+        }
+        if (w->map != nullptr) {
+            w->map[at + i] = v ? w->best_input[i] : INT_MAP_INVALID;
         }
     }
 }
 
 } // namespace
 
-int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p) {
+int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p, bool with_map) {
     const std::size_t band = static_cast<std::size_t>(p.band_rows) * p.width;
+    if (with_map) {
+        b->map.window = {0, 0, static_cast<int16_t>(p.width), static_cast<int16_t>(p.height)};
+        if (const int32_t code = int_map_alloc(&b->map); code != 0) {
+            return code;
+        }
+    }
     for (budget_work_t &w : b->work) {
         w.inputs = static_cast<budget_input_t *>(
             u_malloc_fn(sizeof(budget_input_t) * static_cast<std::size_t>(inputs)));
@@ -82,6 +94,7 @@ int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p)
             return ERR_NO_MEM;
         }
         std::memset(w.inputs, 0, sizeof(budget_input_t) * static_cast<std::size_t>(inputs));
+        w.map = b->map.matrix;
         // In batches the tiles' state lives in the sum's second half, unless
         // that cannot hold a row (a frame of a few rows): the frame's own.
         const std::size_t pixels = p.mode == MODE_SINGLE_PASS ? band
@@ -100,6 +113,7 @@ int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p)
 }
 
 void budget_free(rss_budget_state_t *b) {
+    int_map_free(&b->map);
     for (budget_work_t &w : b->work) {
         u_free_fn(w.inputs);
         u_free_fn(w.best);
@@ -138,7 +152,7 @@ void budget_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, bud
                         span.top);
         }
     }
-    count_dominant(bw, n);
+    count_dominant(bw, n, static_cast<std::size_t>(span.top) * p.width);
 }
 
 int32_t budget_reread(const rss_plan_t &p, rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame,
@@ -187,7 +201,7 @@ int32_t budget_reread(const rss_plan_t &p, rss_inputs_t *in, rss_batch_t *b, rss
             }
             inputs_close_batch(in, b);
         }
-        count_dominant(bw, n);
+        count_dominant(bw, n, static_cast<std::size_t>(top) * p.width);
     }
     if (own_inputs == nullptr) { // the sum's, not to be released
         bw->best = nullptr;
@@ -196,7 +210,9 @@ int32_t budget_reread(const rss_plan_t &p, rss_inputs_t *in, rss_batch_t *b, rss
     return 0;
 }
 
-void budget_fill(const rss_budget_state_t &b, const rss_request_t &q, double nm_per_count) {
+void budget_fill(rss_budget_state_t *state, const rss_request_t &q, double nm_per_count,
+                 const window_t &window) {
+    const rss_budget_state_t &b = *state;
     rss_budget_t &out = *q.budget;
     double squares = 0.0, largest = 0.0, total = 0.0;
     int64_t valid = 0;
@@ -224,4 +240,17 @@ void budget_fill(const rss_budget_state_t &b, const rss_request_t &q, double nm_
     out.rms_nm = std::sqrt(squares / in_v) * nm;
     out.max_nm = std::sqrt(largest) * nm;
     out.valid = valid;
+    if (out.dominance != nullptr && state->map.matrix != nullptr) {
+        // The window's rows move to the front, each onto rows already moved.
+        int_map_t &map = state->map;
+        const std::size_t width = static_cast<std::size_t>(map.window.width);
+        for (int32_t r = 0; r < window.height; ++r) {
+            std::memmove(map.matrix + r * static_cast<std::size_t>(window.width),
+                         map.matrix + (window.y + r) * width + window.x,
+                         sizeof(int32_t) * static_cast<std::size_t>(window.width));
+        }
+        int_map_free(out.dominance);
+        *out.dominance = int_map_t{map.size, window, map.matrix};
+        map = int_map_t{};
+    }
 }

@@ -36,14 +36,17 @@ struct budget_work_t {
     int64_t valid; // pixels in V
     double *best;
     int32_t *best_input;
+    int32_t *map; // the dominance map over the frame: the rows it gathers; or null
 };
 
 // The storage, allocated by the run's thread when a budget is asked for.
 struct rss_budget_state_t {
     budget_work_t work[RSS_WORKERS];
+    int_map_t map; // over the frame, when the dominance map is asked for
 };
 
-[[nodiscard]] int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p);
+[[nodiscard]] int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p,
+                                   bool with_map);
 void budget_free(rss_budget_state_t *b);
 
 // Adds the result's sums of `n` pixels (final, before the root) over V: the
@@ -62,6 +65,7 @@ void budget_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, bud
 [[nodiscard]] int32_t budget_reread(const rss_plan_t &p, rss_inputs_t *in, rss_batch_t *b,
                                     rss_frame_t *frame, rss_worker_t *w, budget_work_t *bw);
 
-// Merges both workers' work into the request's budget; nm_per_count turns
-// output counts into nm.
-void budget_fill(const rss_budget_state_t &b, const rss_request_t &q, double nm_per_count);
+// Merges both workers' work into the request's budget, nm_per_count turning
+// output counts into nm, and hands over the dominance map cut to `window`.
+void budget_fill(rss_budget_state_t *b, const rss_request_t &q, double nm_per_count,
+                 const window_t &window);

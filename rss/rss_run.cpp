@@ -137,7 +137,9 @@ int32_t open_batch(rss_run_t &r) {
         }
         sums_views(&r.sums, r.plan, &r.batch, r.workers);
         if (r.job->request->budget != nullptr) {
-            if (const int32_t code = budget_alloc(&r.budget, r.inputs.count, r.plan); code != 0) {
+            if (const int32_t code = budget_alloc(&r.budget, r.inputs.count, r.plan,
+                                                  r.job->request->budget->dominance != nullptr);
+                code != 0) {
                 return code;
             }
         }
@@ -207,7 +209,7 @@ int32_t write_result(rss_run_t &r) {
         }
     }
     if (q.budget != nullptr) {
-        budget_fill(r.budget, q, df_metres_per_count(&record) * 1e9);
+        budget_fill(&r.budget, q, df_metres_per_count(&record) * 1e9, window);
     }
     return 0;
 }

@@ -32,6 +32,9 @@ oracle_budget_t oracle_budget(const std::vector<std::string> &names,
                                         [](int32_t c) { return c < 0x7FFFFFF8; });
     }
     std::vector<double> squares(n), largest(n), dominant(n), v(n);
+    b.width = first.CameraWidth;
+    b.dominance.assign(static_cast<std::size_t>(first.CameraWidth) * first.CameraHeight,
+                       0x7FFFFFF8);
     double sum_squares = 0.0, largest_sum = 0.0;
     for (int32_t y = 0; y < first.CameraHeight; ++y) {
         for (int32_t x = 0; x < first.CameraWidth; ++x) {
@@ -60,6 +63,8 @@ oracle_budget_t oracle_budget(const std::vector<std::string> &names,
                 top = v[i] > v[top] ? i : top;
             }
             ++dominant[top];
+            b.dominance[static_cast<std::size_t>(y) * first.CameraWidth + x] =
+                static_cast<int32_t>(top);
         }
     }
     const double nm = static_cast<double>(first.IntfScaleFactor) * 1.0 *

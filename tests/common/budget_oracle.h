@@ -21,6 +21,8 @@ struct oracle_budget_t {
     double rms_nm;
     double max_nm;
     int64_t valid;
+    std::vector<int32_t> dominance; // over the camera frame: the input, or 0x7FFFFFF8 outside V
+    int32_t width;                  // of the camera frame
 };
 
 // weights: one per input, or empty (all 1); phase_setting: -1 or the output's

@@ -19,7 +19,7 @@ class RssBudget : public RssDiff {
             list.push_back(name.c_str());
         }
         rows->assign(names.size(), rss_budget_row_t{});
-        *budget = rss_budget_t{rows->data(), 0, 0, 0};
+        *budget = rss_budget_t{rows->data(), 0, 0, 0, map_wanted_ ? &map_ : nullptr};
         const rss_request_t request = {out.empty() ? nullptr : out.c_str(),
                                        phase_res,
                                        false,
@@ -29,6 +29,10 @@ class RssBudget : public RssDiff {
                                        budget};
         fault_alloc_scope tracking;
         const int32_t code = rss_compute_tuned(&request, nullptr, tuning_);
+        // The map is the caller's: kept here, and its block returned.
+        map_window_ = map_.window;
+        map_values_.assign(map_.matrix, map_.matrix + (map_.matrix ? map_.size : 0));
+        int_map_free(&map_);
         EXPECT_EQ(fault_alloc_stats().live, 0);
         return code;
     }
@@ -51,7 +55,29 @@ class RssBudget : public RssDiff {
         EXPECT_TRUE(near(got.rms_nm, want.rms_nm)) << got.rms_nm << " " << want.rms_nm;
         EXPECT_TRUE(near(got.max_nm, want.max_nm));
         EXPECT_EQ(got.valid, want.valid);
+        if (got.dominance == nullptr) {
+            return;
+        }
+        // The map over the result's window; nothing of V outside it.
+        const window_t &w = map_window_;
+        std::vector<int32_t> expected = want.dominance, inside;
+        for (int32_t y = 0; y < w.height; ++y) {
+            for (int32_t x = 0; x < w.width; ++x) {
+                int32_t &e = expected[(w.y + y) * static_cast<std::size_t>(want.width) + w.x + x];
+                inside.push_back(e);
+                e = 0x7FFFFFF8;
+            }
+        }
+        map_values_.resize(inside.size());
+        EXPECT_EQ(map_values_, inside);
+        EXPECT_EQ(std::count(expected.begin(), expected.end(), 0x7FFFFFF8),
+                  static_cast<std::ptrdiff_t>(expected.size()));
     }
+
+    bool map_wanted_ = false;
+    int_map_t map_{};
+    window_t map_window_{};
+    std::vector<int32_t> map_values_;
 };
 
 // Worked by hand: 3 and 4 counts of 0.5 x 632.8 nm / 131072 each.
@@ -140,6 +166,7 @@ TEST_F(RssBudget, RandomCasesAgreeWithThePixelByPixelBudget) {
         tuning_.batch_max = gen.pick<int32_t>({1, 2, 3, RSS_BATCH_MAX});
         tuning_.helper_thread = gen.chance(0.8);
         use_portable(gen.chance(0.3));
+        map_wanted_ = gen.chance(0.5);
         const int32_t phase_res = gen.pick<int32_t>({-1, 0, 2});
         SCOPED_TRACE(::testing::Message()
                      << "case " << k << ": " << w << "x" << h << ", " << names.size()
