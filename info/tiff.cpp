@@ -72,10 +72,11 @@ std::size_t head_size(const head_t &h) {
     return h.extra_start + h.extra;
 }
 
-// An entry whose `size` bytes of values are at `values`, already in file
-// order: in the entry when they fit, else out of line at a word boundary.
+// An entry of `size` bytes of values, in the entry when they fit, else out
+// of line at a word boundary. The first `given` bytes come from `values`,
+// already in file order; the others stay 0 (the block starts zeroed).
 void add(head_t *h, uint16_t tag, uint16_t type, uint32_t count, const void *values,
-         std::size_t size) {
+         std::size_t size, std::size_t given) {
     const std::size_t entry = IFD_START + 2 + 12 * std::size_t{h->entries++};
     const bool inline_values = size <= 4;
     const std::size_t at = h->extra_start + h->extra;
@@ -89,9 +90,9 @@ void add(head_t *h, uint16_t tag, uint16_t type, uint32_t count, const void *val
     put_le16(h->bytes + entry + 2, type);
     put_le32(h->bytes + entry + 4, count);
     if (inline_values) {
-        std::memcpy(h->bytes + entry + 8, values, size);
+        std::memcpy(h->bytes + entry + 8, values, given);
     } else {
-        std::memcpy(h->bytes + at, values, size);
+        std::memcpy(h->bytes + at, values, given);
         put_le32(h->bytes + entry + 8, static_cast<uint32_t>(at));
     }
 }
@@ -99,29 +100,30 @@ void add(head_t *h, uint16_t tag, uint16_t type, uint32_t count, const void *val
 void add_short(head_t *h, uint16_t tag, uint16_t v) {
     uint8_t b[2];
     put_le16(b, v);
-    add(h, tag, SHORT, 1, b, sizeof b);
+    add(h, tag, SHORT, 1, b, sizeof b, sizeof b);
 }
 
 void add_long(head_t *h, uint16_t tag, uint32_t v) {
     uint8_t b[4];
     put_le32(b, v);
-    add(h, tag, LONG, 1, b, sizeof b);
+    add(h, tag, LONG, 1, b, sizeof b, sizeof b);
 }
 
 void add_ascii(head_t *h, uint16_t tag, const char *text, std::size_t n) {
-    add(h, tag, ASCII, static_cast<uint32_t>(n + 1), text, n + 1); // with its NUL
+    add(h, tag, ASCII, static_cast<uint32_t>(n + 1), text, n + 1, n); // and a NUL
 }
 
 void add_rational(head_t *h, uint16_t tag, const uint32_t fraction[2]) {
     uint8_t b[8];
     put_le32(b, fraction[0]);
     put_le32(b + 4, fraction[1]);
-    add(h, tag, RATIONAL, 1, b, sizeof b);
+    add(h, tag, RATIONAL, 1, b, sizeof b, sizeof b);
 }
 
 // Longs already in file order (count of them at `bytes`).
 void add_longs(head_t *h, uint16_t tag, const uint8_t *bytes, int32_t count) {
-    add(h, tag, LONG, static_cast<uint32_t>(count), bytes, 4 * static_cast<std::size_t>(count));
+    const std::size_t size = 4 * static_cast<std::size_t>(count);
+    add(h, tag, LONG, static_cast<uint32_t>(count), bytes, size, size);
 }
 
 // The best fraction num/den of v with both below 2^32 (from its continued
