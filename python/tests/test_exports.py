@@ -156,6 +156,10 @@ def test_gdal_and_libtiff_read_the_tiff(tmp_path):
     assert values.dtype == np.float32 and np.isnan(band.GetNoDataValue())
     np.testing.assert_array_equal(values, kelvorin.read(path).heights("nm").astype(np.float32))
     assert ds.GetMetadataItem("TIFFTAG_RESOLUTIONUNIT") == "3 (pixels/cm)"
+    if shutil.which("gdalinfo") is not None:
+        report = subprocess.run(["gdalinfo", out["tif"]], capture_output=True, text=True,
+                                check=True).stdout
+        assert "Type=Float32" in report and "NoData Value=nan" in report
     if shutil.which("tiffdump") is None or shutil.which("tiffinfo") is None:
         pytest.skip("no tiffinfo/tiffdump (libtiff-tools)")
     dump = subprocess.run(["tiffdump", out["tif"]], capture_output=True, text=True, check=True)
