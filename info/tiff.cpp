@@ -258,7 +258,7 @@ void lay_out(head_t *h, const tiff_facts_t &f) {
 }
 
 // The head with the strips' offsets and sizes, in one block of *size bytes
-// (from u_malloc_fn), or null.
+// (from u_calloc_fn), or null.
 uint8_t *make_head(tiff_facts_t *f, std::size_t *size) {
     head_t h{};
     lay_out(&h, *f);
