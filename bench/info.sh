@@ -2,8 +2,9 @@
 # Times kelvorin-info on two 4096 x 3000 maps: workload I1, a smooth surface
 # with a little noise, and I2, noise (standard-deviation maps come close to
 # it; the worst case for the picture's compression). For each: the report
-# alone, with the picture, the figure, both, and the table, with the size of
-# each output beside its time.
+# alone, with the picture, the figure, both, the table, the float TIFF and
+# the Gwyddion Simple Field file, with the size of each output beside its
+# time.
 #
 #   bench/info.sh        median of RUNS runs (default 5) of each
 #
@@ -44,4 +45,6 @@ for workload in I1 I2; do
     time_it "$workload report + figure" "$dir/out.svg" --svg "$dir/out.svg" "$input"
     time_it "$workload picture + figure" "$dir/out.svg" --png "$dir/out.png" --svg "$dir/out.svg" "$input"
     time_it "$workload report + table" "$dir/out.csv" --csv "$dir/out.csv" "$input"
+    time_it "$workload report + TIFF" "$dir/out.tif" --tiff "$dir/out.tif" "$input"
+    time_it "$workload report + GSF" "$dir/out.gsf" --gsf "$dir/out.gsf" "$input"
 done

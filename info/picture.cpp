@@ -78,13 +78,11 @@ int32_t info_picture_make(const info_file_t *file, double lo_nm, double hi_nm,
                           info_picture_t *picture) {
     *picture = info_picture_t{};
     const int_map_t &map = file->phase;
-    if (map.matrix == nullptr) {
-        return ERR_NO_DATA;
+    const int32_t usable = info_heights_usable(file);
+    if (usable != 0) {
+        return usable;
     }
-    if (file->stats.valid == 0) {
-        return ERR_ALL_BAD_DATA;
-    }
-    if (!std::isfinite(file->nm_per_count) || !std::isfinite(lo_nm) || !std::isfinite(hi_nm)) {
+    if (!std::isfinite(lo_nm) || !std::isfinite(hi_nm)) {
         return ERR_INVALID_PARAM;
     }
     const int width = map.window.width;

@@ -121,4 +121,10 @@ void info_report_text(const info_file_t *file, const info_written_t *written) {
         line("table", "%s, %lld pixels", written->csv_path,
              static_cast<long long>(written->csv_rows));
     }
+    if (written->tiff_path != nullptr) {
+        line("TIFF", "%s, heights in nm", written->tiff_path);
+    }
+    if (written->gsf_path != nullptr) {
+        line("GSF", "%s, heights in m", written->gsf_path);
+    }
 }

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -162,17 +161,6 @@ struct layout_t {
     char captured[64];
 };
 
-// Metres per camera pixel across: CameraRes, else the pixel width; 0 when
-// neither is a positive finite number.
-double lateral_resolution(const df_hdr_t &h) {
-    for (const float r : {h.CameraRes, h.PixelWidth}) {
-        if (std::isfinite(r) && r > 0.0f) {
-            return r;
-        }
-    }
-    return 0.0;
-}
-
 layout_t lay_out(const info_file_t *file, const info_figure_t *figure_range) {
     layout_t l{};
     const df_hdr_t &h = file->hdr;
@@ -187,7 +175,8 @@ layout_t lay_out(const info_file_t *file, const info_figure_t *figure_range) {
     l.map_w = across * scale;
     l.map_h = down * scale;
 
-    const double resolution = lateral_resolution(h);
+    info_lateral_t lateral;
+    const double resolution = info_lateral_scale(&h, &lateral) ? lateral.x_m : 0.0;
     l.has_scale = resolution > 0.0 && info_scale_length(columns * resolution, &l.scale);
     if (l.has_scale) {
         l.scale_px = l.scale.metres / resolution * (l.map_w / columns);
