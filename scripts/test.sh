@@ -159,12 +159,12 @@ threads() {
     step "ThreadSanitizer build of the run's tests"
     cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
           -DKELVORIN_SANITIZE_THREAD=ON -DKELVORIN_WERROR=ON >/dev/null
-    cmake --build build/tsan -j "$jobs" --target tool_tests reliability_tests
+    cmake --build build/tsan -j "$jobs" --target rss_tests reliability_tests
     step "the run's tests under ThreadSanitizer"
     # The band queue, the differential test and the reliability tests; the
     # damaged-input loops (thousands of runs, each starting a thread) are left
     # to the other builds, as they take minutes under ThreadSanitizer.
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 timeout 600 build/tsan/tests/tool_tests
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 timeout 600 build/tsan/tests/rss_tests
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 timeout 600 \
         build/tsan/tests/reliability_tests --gtest_filter=-DamagedInput.*
 }

@@ -1,4 +1,4 @@
-// The streaming RSS run against the step-by-step run: the fixture that
+// The library's RSS run against the step-by-step run: the fixture that
 // writes a case's inputs, runs both runs on them and compares what they give.
 #pragma once
 
@@ -6,8 +6,8 @@
 #include "common/fault_alloc.h"
 #include "common/process.h"
 #include "common/rss_reference.h"
-#include "tool/rss_fold.h"
-#include "tool/tool.h"
+#include "rss/rss_fold.h"
+#include "rss/rss_tuning.h"
 
 #include <gtest/gtest.h>
 
@@ -58,20 +58,37 @@ struct outcome_t {
     std::vector<uint8_t> file;
 };
 
+// A run of a request, shown as the tool shows it: report on standard output,
+// messages on standard error.
+using run_fn = bool (*)(const rss_request_t &request, const rss_tuning_t &tuning);
+
+inline bool library_run(const rss_request_t &request, const rss_tuning_t &tuning) {
+    const rss_sink_t console = {
+        nullptr, [](void *, const char *text) { std::fputs(text, stdout); },
+        [](void *, const char *text) { std::fprintf(stderr, "Kelvorin\nERROR: %s\n", text); }};
+    return rss_compute_tuned(&request, &console, tuning) == 0;
+}
+
+inline bool reference_run(const rss_request_t &request, const rss_tuning_t &) {
+    return rss_reference_run(request);
+}
+
+inline const char *kernel_name(const rss_tuning_t &tuning) {
+    return fold_kernel_name(tuning.kernels != nullptr ? tuning.kernels : fold_best_kernels());
+}
+
 class RssDiff : public ::testing::Test {
   protected:
-    void SetUp() override {
-        tool_reset();
-        dir_ = make_temp_dir();
-        saved_tuning_ = g_rss_tuning;
-    }
+    void SetUp() override { dir_ = make_temp_dir(); }
 
     void TearDown() override {
-        g_rss_tuning = saved_tuning_;
-        fold_use_portable(false);
-        tool_reset();
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Chooses the portable kernels, or the best the processor has.
+    void use_portable(bool portable) {
+        tuning_.kernels = portable ? fold_portable_kernels() : nullptr;
     }
 
     std::string path(const std::string &name) const { return (dir_ / name).string(); }
@@ -114,39 +131,37 @@ class RssDiff : public ::testing::Test {
         return names;
     }
 
-    outcome_t run_with(bool (*run)(), const case_t &c, const std::vector<std::string> &names) {
-        tool_reset();
+    outcome_t run_with(run_fn run, const case_t &c, const std::vector<std::string> &names) {
         const std::string out = path(c.out_name);
         std::filesystem::remove(out);
         if (c.old_output > 0) {
             std::ofstream(out, std::ios::binary) << std::string(c.old_output, 'x');
         }
-        g_settings.out_name = out.c_str();
-        g_settings.phase_res = c.phase_setting;
-        g_settings.verbose = c.verbose;
+        std::vector<const char *> list;
         for (const std::string &name : names) {
-            g_inputs.names[g_inputs.count++] = strdup(name.c_str());
+            list.push_back(name.c_str());
         }
+        const rss_request_t request = {out.c_str(), c.phase_setting, c.verbose, list.data(),
+                                       static_cast<int32_t>(list.size())};
         outcome_t o;
         {
             fault_alloc_scope tracking;
             ::testing::internal::CaptureStdout();
             ::testing::internal::CaptureStderr();
-            o.ok = run();
+            o.ok = run(request, tuning_);
             o.err = ::testing::internal::GetCapturedStderr();
             o.out = ::testing::internal::GetCapturedStdout();
             EXPECT_EQ(fault_alloc_stats().live, 0) << "blocks left after the run";
         }
         o.file = file_bytes(out);
-        tool_reset();
         return o;
     }
 
     // Both runs on the case; true when they agree in everything.
     bool agree(const case_t &c) {
         const std::vector<std::string> names = materialize(c);
-        const outcome_t expected = run_with(rss_reference_run, c, names);
-        const outcome_t got = run_with(rss_run, c, names);
+        const outcome_t expected = run_with(reference_run, c, names);
+        const outcome_t got = run_with(library_run, c, names);
         EXPECT_EQ(got.ok, expected.ok);
         EXPECT_EQ(got.err, expected.err);
         EXPECT_EQ(got.out, expected.out);
@@ -156,7 +171,7 @@ class RssDiff : public ::testing::Test {
     }
 
     std::filesystem::path dir_;
-    rss_tuning_t saved_tuning_{};
+    rss_tuning_t tuning_ = RSS_TUNING_DEFAULT;
 };
 
 } // namespace rss_diff

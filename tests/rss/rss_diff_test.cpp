@@ -1,7 +1,7 @@
 // The streaming RSS run against the step-by-step run: on the same inputs and
 // settings both must give the same result, standard output, standard error
 // and output file bytes. Random cases, and the edges of the arithmetic.
-#include "tool/rss_diff_fixture.h"
+#include "rss/rss_diff_fixture.h"
 
 #include <cmath>
 #include <random>
@@ -113,14 +113,14 @@ TEST_F(RssDiff, RandomCasesGiveTheSameBytesAsTheStepByStepRun) {
         const case_t c = gen.make_case(w, h, gen.uniform(1, 5));
         // Bands of one row up to the whole frame, small batches, with and
         // without the reader thread and the wide kernels.
-        g_rss_tuning.band_sum_bytes = gen.pick<std::size_t>({1, 8u * w * 3, 1u << 20});
-        g_rss_tuning.batch_max = gen.pick<int32_t>({1, 2, 3, RSS_BATCH_MAX});
-        g_rss_tuning.helper_thread = gen.chance(0.8);
-        fold_use_portable(gen.chance(0.3));
+        tuning_.band_sum_bytes = gen.pick<std::size_t>({1, 8u * w * 3, 1u << 20});
+        tuning_.batch_max = gen.pick<int32_t>({1, 2, 3, RSS_BATCH_MAX});
+        tuning_.helper_thread = gen.chance(0.8);
+        use_portable(gen.chance(0.3));
         if (!agree(c)) {
             ADD_FAILURE() << "case " << k << " (camera " << w << "x" << h << ", " << c.inputs.size()
-                          << " inputs, band bytes " << g_rss_tuning.band_sum_bytes << ", batch "
-                          << g_rss_tuning.batch_max << ", kernels " << fold_kernel_name() << ")";
+                          << " inputs, band bytes " << tuning_.band_sum_bytes << ", batch "
+                          << tuning_.batch_max << ", kernels " << kernel_name(tuning_) << ")";
             return;
         }
     }
@@ -134,9 +134,9 @@ TEST_F(RssDiff, WideFramesAcrossBandsAndBatches) {
         const int16_t w = static_cast<int16_t>(gen.uniform(40, 300));
         const int16_t h = static_cast<int16_t>(gen.uniform(20, 60));
         const case_t c = gen.make_case(w, h, gen.uniform(2, 9));
-        g_rss_tuning.band_sum_bytes = gen.pick<std::size_t>({8u * w, 8u * w * 7, 1u << 20});
-        g_rss_tuning.batch_max = gen.pick<int32_t>({2, 5, RSS_BATCH_MAX});
-        fold_use_portable(k % 2 == 1);
+        tuning_.band_sum_bytes = gen.pick<std::size_t>({8u * w, 8u * w * 7, 1u << 20});
+        tuning_.batch_max = gen.pick<int32_t>({2, 5, RSS_BATCH_MAX});
+        use_portable(k % 2 == 1);
         ASSERT_TRUE(agree(c)) << "case " << k;
     }
 }
@@ -151,7 +151,7 @@ TEST_F(RssDiff, ManyNarrowBands) {
             in.damage = damage_t::none;
         }
         c.old_output = 100000;
-        g_rss_tuning.band_sum_bytes = 8 * 40;
+        tuning_.band_sum_bytes = 8 * 40;
         ASSERT_TRUE(agree(c)) << "case " << k;
     }
 }
@@ -184,7 +184,7 @@ TEST_F(RssDiff, SumsAtTheInvalidMarkerAndOverflowsInEachStep) {
     for (const edge_case_t &e : cases) {
         SCOPED_TRACE(e.name);
         for (bool portable : {false, true}) {
-            fold_use_portable(portable);
+            use_portable(portable);
             case_t c;
             input_spec_t first;
             first.hdr = test_header(9, 3);
@@ -210,7 +210,7 @@ TEST_F(RssDiff, RoundingEdgesOfTheResult) {
                                          INVALID, 134217728, 7, 2,         9,         -134217726};
     const std::vector<int32_t> as_is = {67108863, 67108864, -67108863, 0, 4, 2147483639};
     for (bool portable : {false, true}) {
-        fold_use_portable(portable);
+        use_portable(portable);
         for (const std::vector<int32_t> *counts : {&halved, &as_is}) {
             case_t c;
             input_spec_t in;
@@ -251,7 +251,7 @@ TEST_F(RssDiff, FirstOfSeveralFailuresOfOneInput) {
                     in.cut_at = 0.9;
                 }
                 c.inputs.push_back(in);
-                g_rss_tuning.band_sum_bytes = 8 * 70 * 4;
+                tuning_.band_sum_bytes = 8 * 70 * 4;
                 ASSERT_TRUE(agree(c));
             }
         }
