@@ -20,7 +20,8 @@ constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr const char *USAGE_LINES[] = {
-    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--csv FILE] [--range LO HI] FILE...",
+    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--html FILE] [--csv FILE]",
+    "                     [--range LO HI] FILE...",
     "",
     "Shows what interferometer data files hold: header, attributes, and the",
     "statistics of the phase map over its valid pixels, in nanometres.",
@@ -28,8 +29,9 @@ constexpr const char *USAGE_LINES[] = {
     "  --json          one JSON array on standard output instead of the text report",
     "  --png FILE      picture of the phase map (exactly one input file)",
     "  --svg FILE      figure: the picture with colour bar, scale bar and figures",
+    "  --html FILE     page to explore the map in a browser: heights, zoom, profiles",
     "  --csv FILE      x,y,height_nm of every valid pixel (exactly one input file)",
-    "  --range LO HI   colour range of picture and figure in nm (default: min..max)",
+    "  --range LO HI   colour range of picture, figure and page in nm (default: min..max)",
     "  --help          this text",
     "  --version       the program's version",
     "  --              the arguments after it are file names",
@@ -65,6 +67,9 @@ const char **output_slot(const char *arg, info_options_t *opts) {
     if (std::strcmp(arg, "--svg") == 0) {
         return &opts->svg_path;
     }
+    if (std::strcmp(arg, "--html") == 0) {
+        return &opts->html_path;
+    }
     return std::strcmp(arg, "--csv") == 0 ? &opts->csv_path : nullptr;
 }
 
@@ -88,11 +93,18 @@ void picture_error(const info_file_t *file, int32_t code) {
     }
 }
 
+// The colour range of picture, figure and page.
+info_figure_t colour_range(const info_options_t &opts, const info_file_t *file) {
+    return {opts.has_range ? opts.range_lo_nm : file->stats.min_nm,
+            opts.has_range ? opts.range_hi_nm : file->stats.max_nm, opts.has_range};
+}
+
 // Writes the picture and the figure from one encoded PNG; false after
 // reporting a failure.
 bool write_pictures(const info_options_t &opts, const info_file_t *file, info_written_t *written) {
-    const double lo = opts.has_range ? opts.range_lo_nm : file->stats.min_nm;
-    const double hi = opts.has_range ? opts.range_hi_nm : file->stats.max_nm;
+    const info_figure_t figure = colour_range(opts, file);
+    const double lo = figure.lo_nm;
+    const double hi = figure.hi_nm;
     info_picture_t picture;
     int32_t code = info_picture_make(file, lo, hi, &picture);
     info_png_t png{};
@@ -117,7 +129,6 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
         ok = code == 0;
     }
     if (opts.svg_path != nullptr) {
-        const info_figure_t figure{lo, hi, opts.has_range};
         code = info_write_svg(file, &png, &figure, opts.svg_path);
         if (code != 0) {
             info_print_error(opts.svg_path, code);
@@ -150,6 +161,20 @@ bool write_exports(const info_options_t &opts, const info_file_t *file, info_wri
     if (opts.png_path != nullptr || opts.svg_path != nullptr) {
         ok = write_pictures(opts, file, written) && ok;
     }
+    if (opts.html_path != nullptr) {
+        const info_figure_t figure = colour_range(opts, file);
+        const int32_t code = info_write_html(file, &figure, opts.html_path);
+        // The file's own refusals come before the page is begun.
+        if (code == ERR_NO_DATA || code == ERR_ALL_BAD_DATA || code == ERR_INVALID_PARAM ||
+            code == ERR_DATASET_DIM_TOO_LARGE) {
+            picture_error(file, code);
+        } else if (code != 0) {
+            info_print_error(opts.html_path, code);
+        } else {
+            written->html_path = opts.html_path;
+        }
+        ok = code == 0 && ok;
+    }
     return ok;
 }
 
@@ -158,7 +183,7 @@ int report_files(const info_options_t &opts) {
     // Maps and pictures are filled right after they are taken.
     u_malloc_fn = u_malloc_large_pages;
     // Inputs are never changed: an output that is the input is refused.
-    for (const char *output : {opts.png_path, opts.svg_path, opts.csv_path}) {
+    for (const char *output : {opts.png_path, opts.svg_path, opts.html_path, opts.csv_path}) {
         if (output != nullptr && names_input(output, opts.files[0])) {
             info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
             return EXIT_FAILED;
@@ -166,7 +191,7 @@ int report_files(const info_options_t &opts) {
     }
     // Nor is a measurement: an export's name that lands on a data file is
     // most likely the input's, with the export's own name forgotten.
-    for (const char *output : {opts.png_path, opts.svg_path, opts.csv_path}) {
+    for (const char *output : {opts.png_path, opts.svg_path, opts.html_path, opts.csv_path}) {
         if (output != nullptr && df_is_data_file(output)) {
             info_print_error(output, ERR_FILE_READ_ONLY);
             return EXIT_FAILED;
@@ -266,18 +291,23 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
         usage_error("%s", "no input file");
         return info_command_t::usage_error;
     }
-    const char *outputs[] = {opts->png_path, opts->svg_path, opts->csv_path};
-    const bool any_output = outputs[0] != nullptr || outputs[1] != nullptr || outputs[2] != nullptr;
+    const char *outputs[] = {opts->png_path, opts->svg_path, opts->html_path, opts->csv_path};
+    constexpr int OUTPUTS = sizeof outputs / sizeof outputs[0];
+    bool any_output = false;
+    for (const char *output : outputs) {
+        any_output = any_output || output != nullptr;
+    }
     if (any_output && opts->file_count != 1) {
-        usage_error("%s", "--png, --svg and --csv take exactly one input file");
+        usage_error("%s", "--png, --svg, --html and --csv take exactly one input file");
         return info_command_t::usage_error;
     }
-    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr) {
-        usage_error("%s", "--range applies to --png and --svg only");
+    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr &&
+        opts->html_path == nullptr) {
+        usage_error("%s", "--range applies to --png, --svg and --html only");
         return info_command_t::usage_error;
     }
-    for (int a = 0; a < 3; ++a) {
-        for (int b = a + 1; b < 3; ++b) {
+    for (int a = 0; a < OUTPUTS; ++a) {
+        for (int b = a + 1; b < OUTPUTS; ++b) {
             if (outputs[a] != nullptr && outputs[b] != nullptr &&
                 std::strcmp(outputs[a], outputs[b]) == 0) {
                 usage_error("%s", "two outputs name the same file");
