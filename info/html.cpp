@@ -4,9 +4,10 @@
 // in the file's name, figures and facts, and the counts themselves.
 //
 // The counts travel as their offsets from the lowest valid count (all ones
-// for pixels without data), split into four byte planes, low bytes first,
-// deflated (zlib format) and base64-coded: the planes of a map whose counts
-// span a small range are long runs that deflate to little.
+// for pixels without data) in as few bytes as hold them, split into byte
+// planes, low bytes first, deflated (zlib format) and base64-coded. A
+// narrow map needs few planes, and a high plane of slowly varying heights
+// is long runs that deflate to little.
 #include "info/html_page_files.h"
 #include "info/info.h"
 
@@ -62,14 +63,24 @@ page_size_t page_size(const info_file_t *file) {
     return p;
 }
 
+// Byte planes that hold every offset and the all-ones mark of no data.
+int plane_count(const phase_stats_t &s) {
+    const uint32_t span = static_cast<uint32_t>(s.max_count) - static_cast<uint32_t>(s.min_count);
+    int planes = 1;
+    while (planes < 4 && span >= (uint32_t{1} << (8 * planes)) - 1) {
+        ++planes;
+    }
+    return planes;
+}
+
 void put_meta(df_out_t *out, const info_file_t *file, const info_figure_t *f,
               const page_size_t &p) {
     const window_t &w = file->phase.window;
     const phase_stats_t &s = file->stats;
     info_putf(out, "{\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d,", w.x, w.y, w.width, w.height);
     put_number(out, "nmPerCount", file->nm_per_count);
-    info_putf(out, "\"base\":%d,\"top\":%d,", static_cast<int>(s.min_count),
-              static_cast<int>(s.max_count));
+    info_putf(out, "\"base\":%d,\"top\":%d,\"planes\":%d,", static_cast<int>(s.min_count),
+              static_cast<int>(s.max_count), plane_count(s));
     put_number(out, "resolutionX", p.res_x);
     put_number(out, "resolutionY", p.res_y);
     put_number(out, "lo", f->lo_nm);
@@ -91,12 +102,14 @@ void put_meta(df_out_t *out, const info_file_t *file, const info_figure_t *f,
 
 // The counts as offsets in byte planes, deflated; *size bytes from
 // u_malloc_fn, or ERR_NO_MEM.
-int32_t pack_counts(const info_file_t *file, uint8_t **packed, std::size_t *size) {
+int32_t pack_counts(const info_file_t *file, int planes_used, uint8_t **packed,
+                    std::size_t *size) {
     *packed = nullptr;
     *size = 0;
     const std::size_t n = static_cast<std::size_t>(file->phase.window.width) *
                           static_cast<std::size_t>(file->phase.window.height);
-    auto *planes = static_cast<uint8_t *>(u_malloc_fn(4 * n + 1));
+    const std::size_t total = n * static_cast<std::size_t>(planes_used);
+    auto *planes = static_cast<uint8_t *>(u_malloc_fn(total + 1));
     if (planes == nullptr) {
         return ERR_NO_MEM;
     }
@@ -105,10 +118,9 @@ int32_t pack_counts(const info_file_t *file, uint8_t **packed, std::size_t *size
     for (std::size_t i = 0; i < n; ++i) {
         const uint32_t offset = v[i] < INT_MAP_INVALID ? static_cast<uint32_t>(v[i]) - base
                                                        : UINT32_MAX;
-        planes[i] = static_cast<uint8_t>(offset);
-        planes[n + i] = static_cast<uint8_t>(offset >> 8);
-        planes[2 * n + i] = static_cast<uint8_t>(offset >> 16);
-        planes[3 * n + i] = static_cast<uint8_t>(offset >> 24);
+        for (int p = 0; p < planes_used; ++p) {
+            planes[p * n + i] = static_cast<uint8_t>(offset >> (8 * p));
+        }
     }
     // Runs only: as fast as Huffman coding alone, and the constant planes
     // of a narrow map shrink to almost nothing.
@@ -117,12 +129,12 @@ int32_t pack_counts(const info_file_t *file, uint8_t **packed, std::size_t *size
         u_free_fn(planes);
         return ERR_NO_MEM;
     }
-    const uLong bound = deflateBound(&z, static_cast<uLong>(4 * n));
+    const uLong bound = deflateBound(&z, static_cast<uLong>(total));
     auto *bytes = static_cast<uint8_t *>(u_malloc_fn(bound));
     int rc = Z_MEM_ERROR;
     if (bytes != nullptr) {
         z.next_in = planes;
-        z.avail_in = static_cast<uInt>(4 * n);
+        z.avail_in = static_cast<uInt>(total);
         z.next_out = bytes;
         z.avail_out = static_cast<uInt>(bound);
         rc = deflate(&z, Z_FINISH);
@@ -190,7 +202,7 @@ int32_t info_write_html(const info_file_t *file, const info_figure_t *figure, co
     }
     uint8_t *packed = nullptr;
     std::size_t packed_size = 0;
-    code = pack_counts(file, &packed, &packed_size);
+    code = pack_counts(file, plane_count(file->stats), &packed, &packed_size);
     if (code != 0) {
         return code;
     }

@@ -165,18 +165,47 @@
         bytes[i] = binary.charCodeAt(i);
       }
     }
-    const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate"));
-    const planes = new Uint8Array(await new Response(stream).arrayBuffer());
+    // Inflated straight into one buffer of the known size.
     const n = W * H;
-    if (planes.length !== 4 * n) {
+    const k = meta.planes;
+    const planes = new Uint8Array(k * n);
+    const inflate = new DecompressionStream("deflate");
+    const writer = inflate.writable.getWriter();
+    writer.write(bytes).catch(() => {});
+    writer.close().catch(() => {});
+    const reader = inflate.readable.getReader();
+    let filled = 0;
+    for (;;) {
+      const { value, done } = await reader.read();
+      if (done) {
+        break;
+      }
+      if (filled + value.length > planes.length) {
+        throw new Error("the heights in the page are damaged");
+      }
+      planes.set(value, filled);
+      filled += value.length;
+    }
+    if (filled !== planes.length) {
       throw new Error("the heights in the page are damaged");
     }
+    // Offsets from base, all ones for no data; the array wraps base +
+    // offset to the count (modulo 2^32, as it was made).
     const counts = new Int32Array(n);
     const base = meta.base;
-    for (let i = 0; i < n; ++i) {
-      const offset =
-        (planes[i] | (planes[n + i] << 8) | (planes[2 * n + i] << 16) | (planes[3 * n + i] << 24)) >>> 0;
-      counts[i] = offset === 0xffffffff ? INVALID : (base + offset) | 0;
+    const [p0, p1, p2, p3] = [0, 1, 2, 3].map((p) => planes.subarray(Math.min(p, k - 1) * n));
+    const none = k === 4 ? -1 : 2 ** (8 * k) - 1;
+    const put = (i, offset) => {
+      counts[i] = offset === none ? INVALID : base + offset;
+    };
+    if (k === 1) {
+      for (let i = 0; i < n; ++i) put(i, p0[i]);
+    } else if (k === 2) {
+      for (let i = 0; i < n; ++i) put(i, p0[i] | (p1[i] << 8));
+    } else if (k === 3) {
+      for (let i = 0; i < n; ++i) put(i, p0[i] | (p1[i] << 8) | (p2[i] << 16));
+    } else {
+      for (let i = 0; i < n; ++i) put(i, p0[i] | (p1[i] << 8) | (p2[i] << 16) | (p3[i] << 24));
     }
     return counts;
   }
@@ -223,11 +252,16 @@
   }
 
   function colourise() {
-    const bin = binner(range.lo, range.hi);
+    const span = range.hi - range.lo;
+    const a = span > 0 ? NPC * (256 / span) : 0;
+    const b = span > 0 ? -range.lo * (256 / span) : 128;
     const px = new Uint32Array(imageData.data.buffer);
-    for (let i = 0; i < counts.length; ++i) {
+    const n = counts.length;
+    // binner's rule, written out: this loop runs over every pixel.
+    for (let i = 0; i < n; ++i) {
       const v = counts[i];
-      px[i] = v >= INVALID ? noData : palette[bin(v)];
+      const t = v * a + b;
+      px[i] = v >= INVALID ? noData : palette[t > 0 ? (t >= 255 ? 255 : t | 0) : t === t ? 0 : 128];
     }
     image.getContext("2d").putImageData(imageData, 0, 0);
   }
@@ -381,6 +415,9 @@
   }
 
   function drawHistogram() {
+    if (!bins) {
+      return;
+    }
     const canvas = $("histogram");
     const ctx = canvas.getContext("2d");
     const w = canvas.width;
@@ -831,12 +868,16 @@
     image.width = W;
     image.height = H;
     imageData = new ImageData(W, H);
-    countBins();
     showStatistics("map", meta);
     setRange(meta.lo, meta.hi, meta.hasRange ? "given" : "full");
     listen();
     $("status").textContent = "";
     document.body.dataset.ready = "1";
+    // The histogram once the map answers.
+    setTimeout(() => {
+      countBins();
+      drawHistogram();
+    }, 0);
   }
 
   start().catch((err) => {
