@@ -44,7 +44,7 @@ void put_number(df_out_t *out, const char *key, double v, bool comma = true) {
 }
 
 struct page_size_t {
-    int width, height; // px of the map at load
+    int width, height;   // px of the map at load
     double res_x, res_y; // metres per pixel across and down, 0 when unknown
 };
 
@@ -102,8 +102,7 @@ void put_meta(df_out_t *out, const info_file_t *file, const info_figure_t *f,
 
 // The counts as offsets in byte planes, deflated; *size bytes from
 // u_malloc_fn, or ERR_NO_MEM.
-int32_t pack_counts(const info_file_t *file, int planes_used, uint8_t **packed,
-                    std::size_t *size) {
+int32_t pack_counts(const info_file_t *file, int planes_used, uint8_t **packed, std::size_t *size) {
     *packed = nullptr;
     *size = 0;
     const std::size_t n = static_cast<std::size_t>(file->phase.window.width) *
@@ -116,8 +115,8 @@ int32_t pack_counts(const info_file_t *file, int planes_used, uint8_t **packed,
     const int32_t *v = file->phase.matrix;
     const uint32_t base = static_cast<uint32_t>(file->stats.min_count);
     for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t offset = v[i] < INT_MAP_INVALID ? static_cast<uint32_t>(v[i]) - base
-                                                       : UINT32_MAX;
+        const uint32_t offset =
+            v[i] < INT_MAP_INVALID ? static_cast<uint32_t>(v[i]) - base : UINT32_MAX;
         for (int p = 0; p < planes_used; ++p) {
             planes[p * n + i] = static_cast<uint8_t>(offset >> (8 * p));
         }
@@ -152,8 +151,8 @@ int32_t pack_counts(const info_file_t *file, int planes_used, uint8_t **packed,
 }
 
 // The template with its {{name}} places filled in.
-void put_page(df_out_t *out, const info_file_t *file, const info_figure_t *f,
-              const uint8_t *packed, std::size_t packed_size) {
+void put_page(df_out_t *out, const info_file_t *file, const info_figure_t *f, const uint8_t *packed,
+              std::size_t packed_size) {
     const page_size_t p = page_size(file);
     info_caption_t caption;
     info_caption(file, &caption);

@@ -1,6 +1,7 @@
 // kelvorin-info: shows what data files hold (attributes, phase statistics),
 // as a text report or JSON, and exports one file's phase map as a PNG picture,
-// an SVG figure, an HTML page to explore it, or a CSV table. Built on the data file library's public operations only.
+// an SVG figure, an HTML page to explore it, or a CSV table. Built on the data file library's
+// public operations only.
 #pragma once
 
 #include "datafile/datafile.h"
@@ -17,15 +18,15 @@ constexpr const char *INFO_NAME = "kelvorin-info";
 // Command line (cmdline.cpp).
 
 struct info_options_t {
-    bool json;            // JSON array on standard output instead of the text report
-    const char *png_path; // picture to write, or null
-    const char *csv_path; // table to write, or null
-    const char *svg_path; // figure to write, or null
+    bool json;             // JSON array on standard output instead of the text report
+    const char *png_path;  // picture to write, or null
+    const char *csv_path;  // table to write, or null
+    const char *svg_path;  // figure to write, or null
     const char *html_path; // page to write, or null
-    bool has_range;       // colour range given with --range
-    double range_lo_nm;   // lowest height of the colour range
-    double range_hi_nm;   // highest height of the colour range
-    char *const *files;   // input names in command line order (from u_calloc_fn)
+    bool has_range;        // colour range given with --range
+    double range_lo_nm;    // lowest height of the colour range
+    double range_hi_nm;    // highest height of the colour range
+    char *const *files;    // input names in command line order (from u_calloc_fn)
     int32_t file_count;
 };
 
@@ -98,7 +99,7 @@ struct info_written_t {
     double png_hi_nm;
     const char *csv_path; // null when no table was written
     int64_t csv_rows;
-    const char *svg_path; // null when no figure was written
+    const char *svg_path;  // null when no figure was written
     const char *html_path; // null when no page was written
 };
 

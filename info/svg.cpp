@@ -75,8 +75,8 @@ layout_t lay_out(const info_file_t *file, const info_figure_t *figure_range) {
     l.has_ticks = info_colour_ticks(figure_range->lo_nm, figure_range->hi_nm, &l.ticks);
     double label_w = text_width("nm", TEXT_SIZE);
     for (int i = 0; i < l.ticks.count; ++i) {
-        label_w = std::fmax(label_w,
-                            text_width(info_fixed(l.ticks.value[i], l.ticks.decimals).text, LABEL_SIZE));
+        label_w = std::fmax(
+            label_w, text_width(info_fixed(l.ticks.value[i], l.ticks.decimals).text, LABEL_SIZE));
     }
     label_w = std::fmax(label_w, text_width(info_figure(figure_range->hi_nm).text, LABEL_SIZE));
     label_w = std::fmax(label_w, text_width(info_figure(figure_range->lo_nm).text, LABEL_SIZE));
@@ -105,23 +105,24 @@ void put_header(df_out_t *out, const info_file_t *file, const layout_t &l) {
     const num_t w = px(l.width);
     const num_t h = px(l.height);
     info_put(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    info_putf(out,
-         "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
-         "version=\"1.1\" width=\"%s\" height=\"%s\" viewBox=\"0 0 %s %s\" "
-         "font-family=\"sans-serif\">\n",
-         w.text, h.text, w.text, h.text);
+    info_putf(
+        out,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+        "version=\"1.1\" width=\"%s\" height=\"%s\" viewBox=\"0 0 %s %s\" "
+        "font-family=\"sans-serif\">\n",
+        w.text, h.text, w.text, h.text);
     info_putf(out, "<rect width=\"%s\" height=\"%s\" fill=\"%s\"/>\n", w.text, h.text, PAGE_COLOUR);
     info_putf(out, "<text id=\"title\" x=\"%s\" y=\"%s\" font-size=\"%s\" font-weight=\"bold\">",
-         px(MARGIN).text, px(MARGIN + TITLE_SIZE).text, px(TITLE_SIZE).text);
+              px(MARGIN).text, px(MARGIN + TITLE_SIZE).text, px(TITLE_SIZE).text);
     info_put_escaped(out, file->name);
     info_put(out, "</text>\n");
     // Two spaces between the figures: kept as written.
     info_putf(out,
-         "<text id=\"figures\" x=\"%s\" y=\"%s\" font-size=\"%s\" "
-         "xml:space=\"preserve\">%s</text>\n",
-         px(MARGIN).text, px(MARGIN + TITLE_SIZE + 20).text, px(TEXT_SIZE).text, l.figures);
+              "<text id=\"figures\" x=\"%s\" y=\"%s\" font-size=\"%s\" "
+              "xml:space=\"preserve\">%s</text>\n",
+              px(MARGIN).text, px(MARGIN + TITLE_SIZE + 20).text, px(TEXT_SIZE).text, l.figures);
     info_putf(out, "<text id=\"captured\" x=\"%s\" y=\"%s\" font-size=\"%s\">%s</text>\n",
-         px(MARGIN).text, px(MARGIN + TITLE_SIZE + 38).text, px(TEXT_SIZE).text, l.captured);
+              px(MARGIN).text, px(MARGIN + TITLE_SIZE + 38).text, px(TEXT_SIZE).text, l.captured);
 }
 
 void put_map(df_out_t *out, const info_png_t *png, const layout_t &l) {
@@ -129,14 +130,15 @@ void put_map(df_out_t *out, const info_png_t *png, const layout_t &l) {
     const num_t y = px(MAP_TOP);
     const num_t w = px(l.map_w);
     const num_t h = px(l.map_h);
-    info_putf(out, "<rect id=\"no-data\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"%s\"/>\n",
-         x.text, y.text, w.text, h.text, INFO_NO_DATA_COLOUR);
+    info_putf(out,
+              "<rect id=\"no-data\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"%s\"/>\n",
+              x.text, y.text, w.text, h.text, INFO_NO_DATA_COLOUR);
     // Each camera pixel a sharp block: no smoothing between them.
     info_putf(out,
-         "<image id=\"map\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" "
-         "preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" "
-         "style=\"image-rendering:pixelated\" xlink:href=\"data:image/png;base64,",
-         x.text, y.text, w.text, h.text);
+              "<image id=\"map\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" "
+              "preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" "
+              "style=\"image-rendering:pixelated\" xlink:href=\"data:image/png;base64,",
+              x.text, y.text, w.text, h.text);
     info_put_base64(out, png->bytes, png->size);
     info_put(out, "\"/>\n");
 }
@@ -146,8 +148,8 @@ void put_map(df_out_t *out, const info_png_t *png, const layout_t &l) {
 void put_colour_bar(df_out_t *out, const info_file_t *file, const info_figure_t *f,
                     const layout_t &l) {
     const double bottom = l.bar_top + l.bar_h;
-    info_putf(out, "<text id=\"unit\" x=\"%s\" y=\"%s\" font-size=\"%s\">nm</text>\n", px(l.bar_x).text,
-         px(MAP_TOP + TEXT_SIZE).text, px(TEXT_SIZE).text);
+    info_putf(out, "<text id=\"unit\" x=\"%s\" y=\"%s\" font-size=\"%s\">nm</text>\n",
+              px(l.bar_x).text, px(MAP_TOP + TEXT_SIZE).text, px(TEXT_SIZE).text);
     info_put(out, "<g id=\"colour-bar\" shape-rendering=\"crispEdges\">\n");
     // On the grid of the printed coordinates, so that no gap shows.
     auto grid = [](double v) { return std::round(v * 100) / 100; };
@@ -155,8 +157,8 @@ void put_colour_bar(df_out_t *out, const info_file_t *file, const info_figure_t 
     for (int e = 0; e < 256; ++e) {
         const double upper = grid(bottom - l.bar_h * (e + 1) / 256.0);
         info_putf(out, "<rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"#%06x\"/>\n",
-             px(l.bar_x).text, px(upper).text, px(BAR_WIDTH).text, px(lower - upper).text,
-             static_cast<unsigned>(INFO_COLOUR_TABLE[e]));
+                  px(l.bar_x).text, px(upper).text, px(BAR_WIDTH).text, px(lower - upper).text,
+                  static_cast<unsigned>(INFO_COLOUR_TABLE[e]));
         lower = upper;
     }
     info_put(out, "</g>\n");
@@ -165,28 +167,28 @@ void put_colour_bar(df_out_t *out, const info_file_t *file, const info_figure_t 
     const double mid = l.bar_x + BAR_WIDTH / 2;
     if (f->has_range && file->stats.max_nm > f->hi_nm) {
         info_putf(out,
-             "<path id=\"above-range\" d=\"M%s %sL%s %sL%s %sZ\" fill=\"#%06x\">"
-             "<title>heights above the range</title></path>\n",
-             px(l.bar_x).text, px(l.bar_top - 2).text, px(mid).text,
-             px(l.bar_top - 2 - MARKER).text, px(l.bar_x + BAR_WIDTH).text, px(l.bar_top - 2).text,
-             static_cast<unsigned>(INFO_COLOUR_TABLE[255]));
+                  "<path id=\"above-range\" d=\"M%s %sL%s %sL%s %sZ\" fill=\"#%06x\">"
+                  "<title>heights above the range</title></path>\n",
+                  px(l.bar_x).text, px(l.bar_top - 2).text, px(mid).text,
+                  px(l.bar_top - 2 - MARKER).text, px(l.bar_x + BAR_WIDTH).text,
+                  px(l.bar_top - 2).text, static_cast<unsigned>(INFO_COLOUR_TABLE[255]));
     }
     if (f->has_range && file->stats.min_nm < f->lo_nm) {
         info_putf(out,
-             "<path id=\"below-range\" d=\"M%s %sL%s %sL%s %sZ\" fill=\"#%06x\">"
-             "<title>heights below the range</title></path>\n",
-             px(l.bar_x).text, px(bottom + 2).text, px(mid).text, px(bottom + 2 + MARKER).text,
-             px(l.bar_x + BAR_WIDTH).text, px(bottom + 2).text,
-             static_cast<unsigned>(INFO_COLOUR_TABLE[0]));
+                  "<path id=\"below-range\" d=\"M%s %sL%s %sL%s %sZ\" fill=\"#%06x\">"
+                  "<title>heights below the range</title></path>\n",
+                  px(l.bar_x).text, px(bottom + 2).text, px(mid).text, px(bottom + 2 + MARKER).text,
+                  px(l.bar_x + BAR_WIDTH).text, px(bottom + 2).text,
+                  static_cast<unsigned>(INFO_COLOUR_TABLE[0]));
     }
 }
 
 // A tick from the bar's right edge (the group's origin) and its label.
 void put_tick(df_out_t *out, double y, const char *label) {
     info_putf(out, "<line x1=\"0\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"#000000\"/>", px(y).text,
-         px(TICK_LENGTH).text, px(y).text);
+              px(TICK_LENGTH).text, px(y).text);
     info_putf(out, "<text x=\"%s\" y=\"%s\">%s</text>\n", px(TICK_LENGTH + LABEL_GAP).text,
-         px(y + LABEL_SIZE * 0.35).text, label);
+              px(y + LABEL_SIZE * 0.35).text, label);
 }
 
 // Labels at round heights; without a range of width, the one height at the
@@ -194,7 +196,7 @@ void put_tick(df_out_t *out, double y, const char *label) {
 void put_ticks(df_out_t *out, const info_figure_t *f, const layout_t &l) {
     const double bottom = l.bar_top + l.bar_h;
     info_putf(out, "<g id=\"ticks\" transform=\"translate(%s 0)\" font-size=\"%s\">\n",
-         px(l.bar_x + BAR_WIDTH).text, px(LABEL_SIZE).text);
+              px(l.bar_x + BAR_WIDTH).text, px(LABEL_SIZE).text);
     const double span = f->hi_nm - f->lo_nm;
     if (l.has_ticks) {
         for (int i = 0; i < l.ticks.count; ++i) {
@@ -217,12 +219,12 @@ void put_scale_bar(df_out_t *out, const layout_t &l) {
     const double y = MAP_TOP + l.map_h + 12;
     info_put(out, "<g id=\"scale-bar\">\n");
     info_putf(out,
-         "<rect id=\"scale-length\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" "
-         "fill=\"#000000\"/>\n",
-         px(MARGIN).text, px(y).text, px(l.scale_px).text, px(SCALE_THICKNESS).text);
+              "<rect id=\"scale-length\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" "
+              "fill=\"#000000\"/>\n",
+              px(MARGIN).text, px(y).text, px(l.scale_px).text, px(SCALE_THICKNESS).text);
     info_putf(out, "<text id=\"scale-label\" x=\"%s\" y=\"%s\" font-size=\"%s\">%s %s</text>\n",
-         px(MARGIN).text, px(y + SCALE_THICKNESS + 4 + LABEL_SIZE).text, px(LABEL_SIZE).text,
-         info_fixed(l.scale.number, 6).text, l.scale.in_mm ? "mm" : "\xC2\xB5m");
+              px(MARGIN).text, px(y + SCALE_THICKNESS + 4 + LABEL_SIZE).text, px(LABEL_SIZE).text,
+              info_fixed(l.scale.number, 6).text, l.scale.in_mm ? "mm" : "\xC2\xB5m");
     info_put(out, "</g>\n");
 }
 

@@ -55,18 +55,20 @@ if [ -f "$cmpdir/inputs/list.txt" ]; then
     same_on_both "list file" -Verbose -RssOut rss.dat "@$cmpdir/inputs/list.txt"
 fi
 
-# kelvorin-info: the same reports, the same picture and figure from both.
+# kelvorin-info: the same reports, the same picture, figure and page from both.
 for mode in text json; do
     flag=$([ "$mode" = json ] && echo --json || true)
     (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" $flag \
-        --png info.png --svg info.svg "$root/examples/stddev_a.dat" >info.txt)
+        --png info.png --svg info.svg --html info.html "$root/examples/stddev_a.dat" >info.txt)
     (cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/info/kelvorin-info.exe" $flag \
-        --png info.png --svg info.svg "$root/examples/stddev_a.dat" >info.txt)
+        --png info.png --svg info.svg --html info.html "$root/examples/stddev_a.dat" >info.txt)
     tr -d '\r' <"$cmpdir/windows/info.txt" | cmp - "$cmpdir/linux/info.txt" ||
         { echo "kelvorin-info $mode: reports differ" >&2; exit 1; }
     cmp "$cmpdir/linux/info.png" "$cmpdir/windows/info.png" ||
         { echo "kelvorin-info: pictures differ" >&2; exit 1; }
     cmp "$cmpdir/linux/info.svg" "$cmpdir/windows/info.svg" ||
         { echo "kelvorin-info: figures differ" >&2; exit 1; }
+    cmp "$cmpdir/linux/info.html" "$cmpdir/windows/info.html" ||
+        { echo "kelvorin-info: pages differ" >&2; exit 1; }
     echo "kelvorin-info $mode: same"
 done

@@ -46,10 +46,13 @@ need quick cmake cmd cmake
 need quick g++ cmd g++
 need quick googletest glob '/usr/src/googletest/CMakeLists.txt'
 # kelvorin-info's PNG compressor; the tests read the pictures back with zlib
-# too. The full run renders the figure in Chromium; the quick loop does
-# without it (that test is then listed as skipped).
+# too. The full run renders the figure in Chromium and drives the HTML page
+# there through WebDriver; the quick loop does without them (those tests are
+# then listed as skipped).
 need quick zlib1g-dev file /usr/include/zlib.h
 need full chromium cmd chromium
+need full chromium-driver cmd chromedriver
+need full python3-selenium file /usr/lib/python3/dist-packages/selenium/__init__.py
 need full clang cmd clang++
 need full libclang-rt-14-dev glob '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'
 need full g++-mingw-w64-x86-64-posix cmd x86_64-w64-mingw32-g++-posix

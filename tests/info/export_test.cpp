@@ -124,9 +124,13 @@ TEST_F(InfoTest, UsageErrorsShowTheUsage) {
         {"--svg", "same", "--png", "same", "a.dat"},
         {"--svg", "s.svg", "--svg", "t.svg", "a.dat"},
         {"--svg", "s.svg", "a.dat", "b.dat"},
+        {"--html", "h.html", "a.dat", "b.dat"},
+        {"--html", "same", "--csv", "same", "a.dat"},
+        {"--html", "h.html", "--html", "i.html", "a.dat"},
         {"--png", "p.png", "--range", "2", "1", "a.dat"},
         {"--png", "p.png", "--range", "0", "nan", "a.dat"},
         {"--range", "0", "1", "a.dat"},
+        {"--range", "0", "1", "--csv", "c.csv", "a.dat"},
     };
     for (const auto &args : cases) {
         const process_result_t r = run(args);
@@ -134,7 +138,7 @@ TEST_F(InfoTest, UsageErrorsShowTheUsage) {
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Usage: kelvorin-info"), std::string::npos);
         EXPECT_FALSE(fs::exists(path("p.png")) || fs::exists(path("c.csv")) ||
-                     fs::exists(path("s.svg")));
+                     fs::exists(path("s.svg")) || fs::exists(path("h.html")));
     }
     const process_result_t help = run({"a.dat", "--help"});
     EXPECT_EQ(help.exit_status, 0);
@@ -156,6 +160,9 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
     make_input("no_phase.dat", test_header(16, 8), nullptr, true);
     make_input("invalid.dat", test_header(16, 8), &invalid);
     make_input("nan.dat", nan_hdr, &map);
+    // Wider than a browser's canvas.
+    const test_phase_t strip = uniform_phase({0, 0, 16385, 1}, 5);
+    make_input("wide.dat", test_header(16385, 1), &strip);
     write_file("old.png", "an older file");
     fs::create_directory(path("folder.png"));
     const struct {
@@ -174,6 +181,13 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
         {"--svg", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
         {"--svg", "in.dat", "in.dat", "in.dat: ERR_INVALID_PARAM"},
         {"--svg", "none/out.svg", "in.dat", "none/out.svg: ERR_CANT_CREATE_FILE"},
+        {"--html", "out", "no_phase.dat", "no_phase.dat: ERR_NO_DATA"},
+        {"--html", "out", "invalid.dat", "invalid.dat: ERR_ALL_BAD_DATA"},
+        {"--html", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
+        {"--html", "out", "wide.dat", "wide.dat: ERR_DATASET_DIM_TOO_LARGE"},
+        {"--html", "./in.dat", "in.dat", "./in.dat: ERR_INVALID_PARAM"},
+        {"--html", "nan.dat", "in.dat", "nan.dat: ERR_FILE_READ_ONLY"},
+        {"--html", "none/out.html", "in.dat", "none/out.html: ERR_CANT_CREATE_FILE"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.output + " " + c.input);
@@ -208,7 +222,7 @@ TEST_F(InfoTest, FullDiskLeavesNoOutput) {
         return static_cast<int32_t>(h * 2246822519u % 100000);
     });
     make_input("big.dat", test_header(400, 300), &noise);
-    for (const char *option : {"--png", "--svg", "--csv"}) {
+    for (const char *option : {"--png", "--svg", "--html", "--csv"}) {
         const process_result_t r = run({option, "small/out", "big.dat"});
         EXPECT_EQ(r.exit_status, 1) << option;
         EXPECT_EQ(r.err.rfind("kelvorin-info: small/out: ERR_CANT_WRITE_FILE (", 0), 0u) << r.err;

@@ -88,16 +88,17 @@ TEST_F(InfoTest, ExportsGiveTheSameFilesInAnyOrder) {
     const test_phase_t map = slope({3, 1, 29, 13});
     make_input("map.dat", test_header(40, 20), map);
     const std::vector<std::vector<std::string>> orders = {
-        {"--png", "1.png", "--svg", "1.svg", "--csv", "1.csv", "map.dat"},
-        {"--csv", "2.csv", "--svg", "2.svg", "--png", "2.png", "map.dat"},
+        {"--png", "1.png", "--svg", "1.svg", "--html", "1.html", "--csv", "1.csv", "map.dat"},
+        {"--csv", "2.csv", "--html", "2.html", "--svg", "2.svg", "--png", "2.png", "map.dat"},
         {"--svg", "3.svg", "map.dat"},
+        {"--html", "3.html", "map.dat"},
         {"--png", "3.png", "map.dat"},
         {"--csv", "3.csv", "map.dat"},
     };
     for (const auto &args : orders) {
         EXPECT_EQ(run(args).exit_status, 0) << ::testing::PrintToString(args);
     }
-    for (const std::string kind : {".png", ".svg", ".csv"}) {
+    for (const std::string kind : {".png", ".svg", ".html", ".csv"}) {
         EXPECT_EQ(file_bytes(path("1" + kind)), file_bytes(path("2" + kind))) << kind;
         EXPECT_EQ(file_bytes(path("1" + kind)), file_bytes(path("3" + kind))) << kind;
     }

@@ -50,7 +50,8 @@ std::vector<int32_t> page_counts(const std::string &page, const json_t &meta, st
     const auto planes = static_cast<std::size_t>(meta["planes"].number);
     std::vector<uint8_t> raw(planes * n + 1);
     uLongf size = static_cast<uLongf>(raw.size());
-    EXPECT_EQ(uncompress(raw.data(), &size, packed.data(), static_cast<uLong>(packed.size())), Z_OK);
+    EXPECT_EQ(uncompress(raw.data(), &size, packed.data(), static_cast<uLong>(packed.size())),
+              Z_OK);
     EXPECT_EQ(size, planes * n);
     std::vector<int32_t> counts(n);
     const uint32_t none = planes == 4 ? UINT32_MAX : (uint32_t{1} << (8 * planes)) - 1;
@@ -59,9 +60,9 @@ std::vector<int32_t> page_counts(const std::string &page, const json_t &meta, st
         for (std::size_t p = 0; p < planes; ++p) {
             offset |= uint32_t{raw[p * n + i]} << (8 * p);
         }
-        counts[i] = offset == none ? BAD
-                                   : static_cast<int32_t>(
-                                         static_cast<uint32_t>(meta["base"].number) + offset);
+        counts[i] = offset == none
+                        ? BAD
+                        : static_cast<int32_t>(static_cast<uint32_t>(meta["base"].number) + offset);
     }
     return counts;
 }
@@ -75,7 +76,9 @@ TEST_F(InfoTest, PageCarriesEveryCountAndItsFacts) {
         int planes; // as few as hold the span and the mark of no data
     };
     auto two = [&](int32_t a, int32_t b) {
-        return phase_of(w, [=](int x, int y) { return x == 4 && y == 2 ? BAD : (x + y) % 2 ? a : b; });
+        return phase_of(w, [=](int x, int y) {
+            return x == 4 && y == 2 ? BAD : (x + y) % 2 ? a : b;
+        });
     };
     const case_t cases[] = {
         {"slope.dat", slope(w), 0.5f, 2},
@@ -123,8 +126,8 @@ TEST_F(InfoTest, PageAnswersInABrowser) {
     hdr.CameraRes = 4e-6f;
     const test_phase_t map = slope({5, 4, 41, 29});
     make_input("a&b <map>.dat", hdr, map);
-    const process_result_t r = run({"--json", "--csv", "a.csv", "--svg", "a.svg", "--html",
-                                    "a.html", "a&b <map>.dat"});
+    const process_result_t r =
+        run({"--json", "--csv", "a.csv", "--svg", "a.svg", "--html", "a.html", "a&b <map>.dat"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     write_file("a.json", r.out);
     // The same map with a given range, clipped at both ends.
@@ -140,11 +143,11 @@ TEST_F(InfoTest, PageAnswersInABrowser) {
         table += item;
     }
     const char *python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-    const process_result_t verdict = run_process(
-        python,
-        {KELVORIN_SOURCE_DIR "/tests/info/page_check.py", "a.html", "a.csv", "a.json", "a.svg",
-         "--ranged", "b.html", lo, hi, "--table", table.substr(1)},
-        dir_.string());
+    const process_result_t verdict =
+        run_process(python,
+                    {KELVORIN_SOURCE_DIR "/tests/info/page_check.py", "a.html", "a.csv", "a.json",
+                     "a.svg", "--ranged", "b.html", lo, hi, "--table", table.substr(1)},
+                    dir_.string());
     if (verdict.exit_status == 77) {
         GTEST_SKIP() << verdict.out;
     }
