@@ -35,13 +35,8 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
         {"strip.dat", slope({0, 0, 300, 2}), nan, 0.0f, 0.0f, {}, {}, false},
         {"flat.dat", uniform_phase({2, 2, 6, 9}, 4321), 1e-6f, 1e-6f, 1e-6f, {}, {}, false},
     };
-    std::string table;
-    for (const uint32_t rgb : INFO_COLOUR_TABLE) {
-        char item[8];
-        std::snprintf(item, sizeof item, ",%06x", static_cast<unsigned>(rgb));
-        table += item;
-    }
-    const char *python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    const std::string table = colour_table_text();
+    const char *python = checker_python();
     const bool browser = std::system("command -v chromium >/dev/null") == 0;
     for (const case_t &c : cases) {
         SCOPED_TRACE(c.name);
@@ -56,7 +51,7 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
                                           "f.png",
                                           "f.json",
                                           "--table",
-                                          table.substr(1)};
+                                          table};
         if (!c.range.empty()) {
             args.insert(args.begin(), {"--range", c.range[0], c.range[1]});
             check.insert(check.end(), {"--range", c.range[0], c.range[1]});

@@ -136,17 +136,12 @@ TEST_F(InfoTest, PageAnswersInABrowser) {
     const std::string hi = std::to_string(double(ref.max - (ref.max - ref.min) / 3));
     ASSERT_EQ(run({"--range", lo, hi, "--html", "b.html", "a&b <map>.dat"}).exit_status, 0);
 
-    std::string table;
-    for (const uint32_t rgb : INFO_COLOUR_TABLE) {
-        char item[8];
-        std::snprintf(item, sizeof item, ",%06x", static_cast<unsigned>(rgb));
-        table += item;
-    }
-    const char *python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    const std::string table = colour_table_text();
+    const char *python = checker_python();
     const process_result_t verdict =
         run_process(python,
                     {KELVORIN_SOURCE_DIR "/tests/info/page_check.py", "a.html", "a.csv", "a.json",
-                     "a.svg", "--ranged", "b.html", lo, hi, "--table", table.substr(1)},
+                     "a.svg", "--ranged", "b.html", lo, hi, "--table", table},
                     dir_.string());
     if (verdict.exit_status == 77) {
         GTEST_SKIP() << verdict.out;
