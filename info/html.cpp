@@ -1,6 +1,6 @@
 // The HTML page of a phase map: one self-contained file that a browser
-// opens from disk without any network. The page's markup, style and script
-// (html_page.html, .css, .js) are built into the program; this file fills
+// opens from disk without any network. The page's markup, style and scripts
+// (html_page.html, html_page.css, html_page*.js) are built into the program; this file fills
 // in the file's name, figures and facts, and the counts themselves.
 //
 // The counts travel as their offsets from the lowest valid count (all ones
@@ -179,6 +179,9 @@ void put_page(df_out_t *out, const info_file_t *file, const info_figure_t *f, co
         } else if (name == "style") {
             put_view(out, page_part(INFO_HTML_PAGE_CSS, sizeof INFO_HTML_PAGE_CSS));
         } else if (name == "script") {
+            // One scope, in this order: measures, drawing, the page.
+            put_view(out, page_part(INFO_HTML_PAGE_MEASURE_JS, sizeof INFO_HTML_PAGE_MEASURE_JS));
+            put_view(out, page_part(INFO_HTML_PAGE_DRAW_JS, sizeof INFO_HTML_PAGE_DRAW_JS));
             put_view(out, page_part(INFO_HTML_PAGE_JS, sizeof INFO_HTML_PAGE_JS));
         } else if (name == "meta") {
             put_meta(out, file, f, p);
