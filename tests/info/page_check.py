@@ -2,7 +2,8 @@
 with real pointer, wheel and key events, against the --csv table, the --json
 report and the --svg figure of the same map, all in one browser session.
 
-    page_check.py PAGE CSV JSON SVG --ranged PAGE2 LO HI --table RRGGBB,...
+    page_check.py PAGE CSV JSON SVG --ranged PAGE2 SVG2 LO HI --flipped PAGE3 CSV3
+                  --table RRGGBB,...
     page_check.py --time PAGE     seconds to data-ready and to the first readout
 
 Prints what is wrong and exits 1, else 0; exits 77 with the reason when
@@ -269,7 +270,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("page"), ap.add_argument("csv", nargs="?"), ap.add_argument("report", nargs="?")
     ap.add_argument("svg", nargs="?")
-    ap.add_argument("--ranged", nargs=3)
+    ap.add_argument("--ranged", nargs=4)
+    ap.add_argument("--flipped", nargs=2)
     ap.add_argument("--table")
     ap.add_argument("--time", action="store_true")
     args = ap.parse_args()
@@ -303,11 +305,7 @@ def run_checks(driver, args):
     table = ["#" + t.lower() for t in args.table.split(",")]
     report = json.load(open(args.report, encoding="utf-8"))[0]
     phase, attrs = report["phase"], report["attributes"]
-    heights = {}
-    with open(args.csv, encoding="utf-8") as f:
-        for line in f.read().splitlines()[1:]:
-            x, y, h = line.split(",")
-            heights[(int(x), int(y))] = float(h)
+    heights = read_heights(args.csv)
     import numpy as np
     single = lambda key: float(np.float32(attrs[key]))  # the file's own single-precision value
     res = (single("CameraRes"), single("CameraRes") * single("PixelHeight") / single("PixelWidth"))
@@ -329,10 +327,7 @@ def run_checks(driver, args):
     text = lambda i: driver.find_element("id", i).text
     for key in ("title", "figures", "captured"):
         check(text(key) == svg[key].text, "%s %r, not %r" % (key, text(key), svg[key].text))
-    page_ticks = driver.execute_script(
-        "return [...document.querySelectorAll('#colour-bar #ticks text')].map(t => t.textContent)")
-    check(page_ticks == [t.text for t in svg["ticks"].iter("{http://www.w3.org/2000/svg}text")],
-          "ticks %s differ from the figure's" % page_ticks)
+    check_ticks(driver, svg)
     check(text("scale-label") == svg["scale-label"].text, "scale %r" % text("scale-label"))
     _, _, w, h = grid.box()
     aspect = meta["width"] * attrs["PixelWidth"] / (meta["height"] * attrs["PixelHeight"])
@@ -371,13 +366,43 @@ def run_checks(driver, args):
     check(not driver.find_elements("id", "above-range"), "marker over the full range")
 
     # The page made with --range starts in it, clipped ends marked.
-    page2, lo, hi = args.ranged
+    page2, svg2, lo, hi = args.ranged
     if load(driver, page2):
+        check_ticks(driver, {e.get("id"): e for e in ET.parse(svg2).getroot().iter() if e.get("id")})
         for element_id, want in (("range-min", lo), ("range-max", hi)):
             got = driver.find_element("id", element_id).get_attribute("value")
             check(float(got) == float(want), "--range page %s %s, not %s" % (element_id, got, want))
         for marker in ("above-range", "below-range"):
             check(driver.find_elements("id", marker), "--range page without %s" % marker)
+
+
+    # Heights that fall as the counts rise: readouts and percentiles.
+    page3, csv3 = args.flipped
+    if load(driver, page3):
+        heights = read_heights(csv3)
+        check_readouts(driver, Map(driver, meta), heights, meta, res)
+        press(driver, "range-clip")
+        values = np.array(sorted(heights.values()))
+        for element_id, want in zip(("range-min", "range-max"), np.percentile(values, [1, 99])):
+            got = float(driver.find_element("id", element_id).get_attribute("value"))
+            check(abs(got - want) <= 1e-12 * abs(values).max(), "flipped clip %s %r, not %r" % (element_id, got, want))
+
+
+def check_ticks(driver, svg):
+    """The colour bar's labels are those of the figure over the same range."""
+    page_ticks = driver.execute_script(
+        "return [...document.querySelectorAll('#colour-bar #ticks text')].map(t => t.textContent)")
+    check(page_ticks == [t.text for t in svg["ticks"].iter("{http://www.w3.org/2000/svg}text")],
+          "ticks %s differ from the figure's" % page_ticks)
+
+
+def read_heights(path):
+    heights = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines()[1:]:
+            x, y, h = line.split(",")
+            heights[(int(x), int(y))] = float(h)
+    return heights
 
 
 def check_network(driver):

@@ -134,15 +134,21 @@ TEST_F(InfoTest, PageAnswersInABrowser) {
     const reference_t ref = reference(hdr, map);
     const std::string lo = std::to_string(double(ref.min + (ref.max - ref.min) / 5));
     const std::string hi = std::to_string(double(ref.max - (ref.max - ref.min) / 3));
-    ASSERT_EQ(run({"--range", lo, hi, "--html", "b.html", "a&b <map>.dat"}).exit_status, 0);
+    ASSERT_EQ(
+        run({"--range", lo, hi, "--html", "b.html", "--svg", "b.svg", "a&b <map>.dat"}).exit_status,
+        0);
+    // Heights that fall as the counts rise.
+    hdr.IntfScaleFactor = -0.5f;
+    make_input("flipped.dat", hdr, map);
+    ASSERT_EQ(run({"--html", "c.html", "--csv", "c.csv", "flipped.dat"}).exit_status, 0);
 
     const std::string table = colour_table_text();
     const char *python = checker_python();
-    const process_result_t verdict =
-        run_process(python,
-                    {KELVORIN_SOURCE_DIR "/tests/info/page_check.py", "a.html", "a.csv", "a.json",
-                     "a.svg", "--ranged", "b.html", lo, hi, "--table", table},
-                    dir_.string());
+    const process_result_t verdict = run_process(
+        python,
+        {KELVORIN_SOURCE_DIR "/tests/info/page_check.py", "a.html", "a.csv", "a.json", "a.svg",
+         "--ranged", "b.html", "b.svg", lo, hi, "--flipped", "c.html", "c.csv", "--table", table},
+        dir_.string());
     if (verdict.exit_status == 77) {
         GTEST_SKIP() << verdict.out;
     }
