@@ -60,9 +60,11 @@ std::vector<int32_t> page_counts(const std::string &page, const json_t &meta, st
         for (std::size_t p = 0; p < planes; ++p) {
             offset |= uint32_t{raw[p * n + i]} << (8 * p);
         }
-        counts[i] = offset == none
-                        ? BAD
-                        : static_cast<int32_t>(static_cast<uint32_t>(meta["base"].number) + offset);
+        counts[i] =
+            offset == none
+                ? BAD
+                : static_cast<int32_t>(
+                      static_cast<uint32_t>(static_cast<int32_t>(meta["base"].number)) + offset);
     }
     return counts;
 }
