@@ -98,7 +98,7 @@ TEST_F(InfoTest, PageCarriesEveryCountAndItsFacts) {
         make_input(c.name, hdr, c.phase);
         const process_result_t r = run({"--html", "p.html", "--range", "-3", "4.5", c.name});
         ASSERT_EQ(r.exit_status, 0) << r.err;
-        EXPECT_NE(r.out.find("page             : p.html\n"), std::string::npos);
+        EXPECT_NE(r.out.find("page             : p.html"), std::string::npos);
         const std::string page = text_of(path("p.html"));
         json_t meta;
         ASSERT_TRUE(json_parse(between(page, "id=\"meta\">", "</script>"), &meta));
