@@ -100,59 +100,113 @@ void put_meta(df_out_t *out, const info_file_t *file, const info_figure_t *f,
     info_put(out, "]}");
 }
 
-// The counts as offsets in byte planes, deflated; *size bytes from
-// u_malloc_fn, or ERR_NO_MEM.
-int32_t pack_counts(const info_file_t *file, int planes_used, uint8_t **packed, std::size_t *size) {
-    *packed = nullptr;
-    *size = 0;
-    const std::size_t n = static_cast<std::size_t>(file->phase.window.width) *
-                          static_cast<std::size_t>(file->phase.window.height);
-    const std::size_t total = n * static_cast<std::size_t>(planes_used);
-    auto *planes = static_cast<uint8_t *>(u_malloc_fn(total + 1));
-    if (planes == nullptr) {
-        return ERR_NO_MEM;
+// A plane's bytes: byte p of each pixel's offset from `base`, all ones
+// for no data; pixels [from, from + count) into out.
+void plane_bytes(const int32_t *v, uint32_t base, int p, std::size_t from, std::size_t count,
+                 uint8_t *out) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const int32_t c = v[from + i];
+        const uint32_t offset = c < INT_MAP_INVALID ? static_cast<uint32_t>(c) - base : UINT32_MAX;
+        out[i] = static_cast<uint8_t>(offset >> (8 * p));
     }
-    const int32_t *v = file->phase.matrix;
-    const uint32_t base = static_cast<uint32_t>(file->stats.min_count);
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t offset =
-            v[i] < INT_MAP_INVALID ? static_cast<uint32_t>(v[i]) - base : UINT32_MAX;
-        for (int p = 0; p < planes_used; ++p) {
-            planes[p * n + i] = static_cast<uint8_t>(offset >> (8 * p));
+}
+
+// Bits per byte of a plane by the frequency of its byte values.
+double plane_entropy(const int32_t *v, uint32_t base, int p, std::size_t n, uint8_t *scratch,
+                     std::size_t scratch_size) {
+    std::size_t seen[256] = {};
+    for (std::size_t from = 0; from < n; from += scratch_size) {
+        const std::size_t count = n - from < scratch_size ? n - from : scratch_size;
+        plane_bytes(v, base, p, from, count, scratch);
+        for (std::size_t i = 0; i < count; ++i) {
+            ++seen[scratch[i]];
         }
     }
-    // Runs only: as fast as Huffman coding alone, and the constant planes
-    // of a narrow map shrink to almost nothing.
-    z_stream z{};
-    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) {
-        u_free_fn(planes);
+    double bits = 0;
+    for (const std::size_t k : seen) {
+        if (k > 0) {
+            const double share = static_cast<double>(k) / static_cast<double>(n);
+            bits -= share * std::log2(share);
+        }
+    }
+    return bits;
+}
+
+// Deflate's output goes out base64-coded as it comes, in pieces of a
+// multiple of 3 bytes, so that the pieces code as the whole would.
+constexpr std::size_t PIECE = 3 * 21840;            // deflate output between two writes
+constexpr std::size_t CHUNK = std::size_t{1} << 20; // plane bytes a deflate call
+
+struct packer_t {
+    z_stream z;
+    df_out_t *out;
+    uint8_t *piece; // PIECE bytes
+};
+
+// Runs deflate with `flush` until it has taken all input and, for
+// Z_BLOCK and Z_FINISH, given all output; false on a failure.
+bool run_deflate(packer_t *k, int flush) {
+    for (;;) {
+        const int rc = deflate(&k->z, flush);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+            return false;
+        }
+        const bool full = k->z.avail_out == 0;
+        if (full || rc == Z_STREAM_END) {
+            info_put_base64(k->out, k->piece, PIECE - k->z.avail_out);
+            k->z.next_out = k->piece;
+            k->z.avail_out = static_cast<uInt>(PIECE);
+        }
+        if (rc == Z_STREAM_END || (!full && k->z.avail_in == 0 && flush != Z_FINISH)) {
+            return true;
+        }
+    }
+}
+
+// Writes the counts deflated and base64-coded: plane after plane, runs
+// only (as fast as Huffman coding alone, and the constant planes of a
+// narrow map shrink to almost nothing); a plane of noise, which would not
+// shrink at all, is stored as it is. ERR_NO_MEM.
+int32_t put_counts(df_out_t *out, const info_file_t *file, int planes) {
+    const std::size_t n = static_cast<std::size_t>(file->phase.window.width) *
+                          static_cast<std::size_t>(file->phase.window.height);
+    const int32_t *v = file->phase.matrix;
+    const uint32_t base = static_cast<uint32_t>(file->stats.min_count);
+    packer_t k{};
+    k.out = out;
+    k.piece = static_cast<uint8_t *>(u_malloc_fn(PIECE + CHUNK));
+    if (k.piece == nullptr) {
         return ERR_NO_MEM;
     }
-    const uLong bound = deflateBound(&z, static_cast<uLong>(total));
-    auto *bytes = static_cast<uint8_t *>(u_malloc_fn(bound));
-    int rc = Z_MEM_ERROR;
-    if (bytes != nullptr) {
-        z.next_in = planes;
-        z.avail_in = static_cast<uInt>(total);
-        z.next_out = bytes;
-        z.avail_out = static_cast<uInt>(bound);
-        rc = deflate(&z, Z_FINISH);
-    }
-    *size = z.total_out;
-    deflateEnd(&z);
-    u_free_fn(planes);
-    if (rc != Z_STREAM_END) {
-        u_free_fn(bytes);
-        *size = 0;
+    uint8_t *chunk = k.piece + PIECE;
+    if (deflateInit2(&k.z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) {
+        u_free_fn(k.piece);
         return ERR_NO_MEM;
     }
-    *packed = bytes;
-    return 0;
+    k.z.next_out = k.piece;
+    k.z.avail_out = static_cast<uInt>(PIECE);
+    bool ok = true;
+    for (int p = 0; p < planes && ok; ++p) {
+        // The plane before ends in its own settings.
+        const bool noise = plane_entropy(v, base, p, n, chunk, CHUNK) > 7.9;
+        ok = run_deflate(&k, Z_BLOCK) &&
+             deflateParams(&k.z, noise ? Z_NO_COMPRESSION : Z_DEFAULT_COMPRESSION, Z_RLE) == Z_OK;
+        for (std::size_t from = 0; from < n && ok; from += CHUNK) {
+            const std::size_t count = n - from < CHUNK ? n - from : CHUNK;
+            plane_bytes(v, base, p, from, count, chunk);
+            k.z.next_in = chunk;
+            k.z.avail_in = static_cast<uInt>(count);
+            ok = run_deflate(&k, Z_NO_FLUSH);
+        }
+    }
+    ok = ok && run_deflate(&k, Z_FINISH);
+    deflateEnd(&k.z);
+    u_free_fn(k.piece);
+    return ok ? 0 : ERR_NO_MEM;
 }
 
 // The template with its {{name}} places filled in.
-void put_page(df_out_t *out, const info_file_t *file, const info_figure_t *f, const uint8_t *packed,
-              std::size_t packed_size) {
+int32_t put_page(df_out_t *out, const info_file_t *file, const info_figure_t *f) {
     const page_size_t p = page_size(file);
     info_caption_t caption;
     info_caption(file, &caption);
@@ -161,7 +215,7 @@ void put_page(df_out_t *out, const info_file_t *file, const info_figure_t *f, co
         const std::size_t open = rest.find("{{");
         put_view(out, rest.substr(0, open));
         if (open == std::string_view::npos) {
-            return;
+            return 0;
         }
         const std::size_t close = rest.find("}}", open);
         const std::string_view name = rest.substr(open + 2, close - open - 2);
@@ -186,7 +240,9 @@ void put_page(df_out_t *out, const info_file_t *file, const info_figure_t *f, co
         } else if (name == "meta") {
             put_meta(out, file, f, p);
         } else if (name == "heights") {
-            info_put_base64(out, packed, packed_size);
+            if (const int32_t code = put_counts(out, file, plane_count(file->stats)); code != 0) {
+                return code;
+            }
         }
     }
 }
@@ -202,18 +258,16 @@ int32_t info_write_html(const info_file_t *file, const info_figure_t *figure, co
     if (w.width > MAX_SIDE || w.height > MAX_SIDE || int64_t{w.width} * w.height > MAX_PIXELS) {
         return ERR_DATASET_DIM_TOO_LARGE;
     }
-    uint8_t *packed = nullptr;
-    std::size_t packed_size = 0;
-    code = pack_counts(file, plane_count(file->stats), &packed, &packed_size);
+    df_out_t out;
+    code = df_out_open(&out, path, DF_OUT_EXPORT);
     if (code != 0) {
         return code;
     }
-    df_out_t out;
-    code = df_out_open(&out, path, DF_OUT_EXPORT);
-    if (code == 0) {
-        put_page(&out, file, figure, packed, packed_size);
-        code = df_out_commit(&out);
+    code = put_page(&out, file, figure);
+    if (code != 0) {
+        df_out_abandon(&out);
+        return code;
     }
-    u_free_fn(packed);
+    code = df_out_commit(&out);
     return code;
 }

@@ -90,10 +90,19 @@ TEST_F(InfoTest, PageCarriesEveryCountAndItsFacts) {
         {"255.dat", two(100, 355), 0.5f, 2},
         {"extremes.dat", two(INT32_MIN, BAD - 1), 0.5f, 4},
         {"negative factor.dat", slope(w), -0.25f, 2},
+        // Over a million pixels of noise: a low plane stored as it is, in
+        // many pieces.
+        {"noise.dat",
+         phase_of({0, 0, 1200, 900},
+                  [](int x, int y) {
+                      const uint32_t h = (x * 7919u + y * 104729u) * 2654435761u;
+                      return h % 97 == 0 ? BAD : static_cast<int32_t>(h >> 7 & 4095);
+                  }),
+         0.5f, 2},
     };
     for (const case_t &c : cases) {
         SCOPED_TRACE(c.name);
-        df_hdr_t hdr = test_header(40, 30);
+        df_hdr_t hdr = test_header(1200, 900);
         hdr.IntfScaleFactor = c.scale_factor;
         make_input(c.name, hdr, c.phase);
         const process_result_t r = run({"--html", "p.html", "--range", "-3", "4.5", c.name});
@@ -108,8 +117,8 @@ TEST_F(InfoTest, PageCarriesEveryCountAndItsFacts) {
         EXPECT_NEAR(meta["nmPerCount"].number, ref.nm_per_count,
                     1e-15L * std::fabs(ref.nm_per_count));
         EXPECT_EQ(meta["valid"].number, ref.valid);
-        EXPECT_EQ(meta["x"].number, w.x);
-        EXPECT_EQ(meta["width"].number, w.width);
+        EXPECT_EQ(meta["x"].number, c.phase.window.x);
+        EXPECT_EQ(meta["width"].number, c.phase.window.width);
         EXPECT_EQ(meta["lo"].number, -3);
         EXPECT_EQ(meta["hi"].number, 4.5);
         EXPECT_EQ(between(page, "\"hasRange\":", ","), "true");
