@@ -60,8 +60,9 @@ for entry in "${pages[@]}"; do
         'BEGIN { printf "%s page %d bytes, raw int32 counts %d bytes: %.2f times\n", l, p, r, p / r }'
     if command -v chromium >/dev/null && command -v chromedriver >/dev/null &&
         /usr/bin/python3 -c 'import selenium, numpy' 2>/dev/null; then
-        read -r ready answered _ < <(/usr/bin/python3 tests/info/page_check.py --time "$page")
-        echo "$workload page in headless Chromium: ready after $ready s, first readout after $answered s"
+        read -r ready answered inside _ < <(/usr/bin/python3 tests/info/page_check.py --time "$page")
+        echo "$workload page in headless Chromium: ready after $ready s, first readout after" \
+            "$answered s ($inside s from the navigation's start to ready)"
     else
         echo "$workload page in headless Chromium: not timed (needs chromium, chromium-driver, python3-selenium)"
     fi

@@ -12,6 +12,7 @@ const rgba = (rgb) =>
 const css = (rgb) => "#" + rgb.toString(16).padStart(6, "0");
 const palette = Uint32Array.from(meta.colours, rgba);
 const noData = rgba(parseInt(meta.noData.slice(1), 16));
+const outside = rgba(0xffffff); // the page around a map panned aside
 const height = (count) => count * NPC;
 
 // Entry of the colour table for count v over lo..hi: 256 equal bins, the
@@ -30,22 +31,6 @@ function binner(lo, hi) {
   };
 }
 
-function colourise() {
-  const span = range.hi - range.lo;
-  const a = span > 0 ? NPC * (256 / span) : 0;
-  const b = span > 0 ? -range.lo * (256 / span) : 128;
-  const px = new Uint32Array(imageData.data.buffer);
-  const n = counts.length;
-  // binner's rule, written out: this loop runs over every pixel.
-  for (let i = 0; i < n; ++i) {
-    const v = counts[i];
-    const t = v * a + b;
-    px[i] = v >= INVALID ? noData : palette[t > 0 ? (t >= 255 ? 255 : t | 0) : t === t ? 0 : 128];
-  }
-  image.getContext("2d").putImageData(imageData, 0, 0);
-}
-
-
 // ---------------------------------------------------------------------
 // Drawing.
 function sizeCanvas(canvas, w, h) {
@@ -57,20 +42,49 @@ function sizeCanvas(canvas, w, h) {
   return dpr;
 }
 
+// The map as the view shows it: each canvas pixel takes the colour of the
+// map pixel under its centre (sharp blocks when enlarged), so that a frame
+// costs the canvas's pixels, not the map's.
+let frame = null;
 function drawMap() {
+  const cw = mapCanvas.width;
+  const ch = mapCanvas.height;
   const ctx = mapCanvas.getContext("2d");
-  const sx = mapCanvas.width / view.boxW;
-  const sy = mapCanvas.height / view.boxH;
-  ctx.setTransform(1, 0, 0, 1, 0, 0);
-  ctx.fillStyle = "#ffffff";
-  ctx.fillRect(0, 0, mapCanvas.width, mapCanvas.height);
-  ctx.imageSmoothingEnabled = false;
-  const [u0, v0, u1, v1] = view.visible();
-  if (u1 > u0 && v1 > v0) {
-    const [x0, y0] = view.toBox(u0, v0);
-    const [x1, y1] = view.toBox(u1, v1);
-    ctx.drawImage(image, u0, v0, u1 - u0, v1 - v0, x0 * sx, y0 * sy, (x1 - x0) * sx, (y1 - y0) * sy);
+  if (!frame || frame.width !== cw || frame.height !== ch) {
+    frame = ctx.createImageData(cw, ch);
   }
+  const px = new Uint32Array(frame.data.buffer);
+  const dx = view.boxW / cw; // CSS px per canvas pixel
+  const dy = view.boxH / ch;
+  const columns = new Int32Array(cw);
+  for (let x = 0; x < cw; ++x) {
+    const col = Math.floor(view.toImage((x + 0.5) * dx, 0)[0]);
+    columns[x] = col >= 0 && col < W ? col : -1;
+  }
+  // binner's rule, written out: this loop runs over every canvas pixel.
+  const span = range.hi - range.lo;
+  const a = span > 0 ? NPC * (256 / span) : 0;
+  const b = span > 0 ? -range.lo * (256 / span) : 128;
+  for (let y = 0; y < ch; ++y) {
+    const row = Math.floor(view.toImage(0, (y + 0.5) * dy)[1]);
+    const at = y * cw;
+    if (row < 0 || row >= H) {
+      px.fill(outside, at, at + cw);
+      continue;
+    }
+    const first = row * W;
+    for (let x = 0; x < cw; ++x) {
+      const col = columns[x];
+      const v = col < 0 ? INVALID : counts[first + col];
+      const t = v * a + b;
+      px[at + x] = col < 0
+        ? outside
+        : v >= INVALID
+          ? noData
+          : palette[t > 0 ? (t >= 255 ? 255 : t | 0) : t === t ? 0 : 128];
+    }
+  }
+  ctx.putImageData(frame, 0, 0);
   mapCanvas.dataset.zoom = String(view.zoom);
   drawOverlay();
   drawScaleBar();

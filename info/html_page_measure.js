@@ -140,13 +140,6 @@ function makeViewport(boxW, boxH) {
     vp.ox = 0;
     vp.oy = 0;
   };
-  // The whole pixels in sight: [u0, u1) x [v0, v1).
-  vp.visible = () => {
-    const [u, v] = vp.toImage(0, 0);
-    const [u1, v1] = vp.toImage(vp.boxW, vp.boxH);
-    return [Math.max(0, Math.floor(u)), Math.max(0, Math.floor(v)),
-      Math.min(W, Math.ceil(u1)), Math.min(H, Math.ceil(v1))];
-  };
   return vp;
 }
 
