@@ -381,6 +381,18 @@ def run_checks(driver, args):
             check(driver.find_elements("id", marker), "--range page without %s" % marker)
 
 
+    # A page whose heights were cut short says so and never becomes ready.
+    text = open(args.page, encoding="utf-8").read()
+    start = text.index('id="heights">') + len('id="heights">')
+    damaged = os.path.join(os.path.dirname(os.path.abspath(args.page)), "damaged.html")
+    with open(damaged, "w", encoding="utf-8") as f:
+        f.write(text[:start] + text[start:text.index("<", start)][:-400] + text[text.index("<", start):])
+    driver.get("file://" + damaged)
+    status = wait(driver, "const s = document.getElementById('status');"
+                          "return s.classList.contains('error') && s.textContent", 30)
+    check(status and "cannot show the map" in status, "damaged page: status %r" % status)
+    check(driver.execute_script("return document.body.dataset.ready") == "0", "damaged page became ready")
+
     # Heights that fall as the counts rise: readouts and percentiles.
     page3, csv3 = args.flipped
     if load(driver, page3):
