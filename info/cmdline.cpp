@@ -19,8 +19,8 @@ constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr const char *USAGE_LINES[] = {
-    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--csv FILE] [--tiff FILE]",
-    "                     [--gsf FILE] [--range LO HI] FILE...",
+    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--html FILE] [--csv FILE]",
+    "                     [--tiff FILE] [--gsf FILE] [--range LO HI] FILE...",
     "",
     "Shows what interferometer data files hold: header, attributes, and the",
     "statistics of the phase map over its valid pixels, in nanometres.",
@@ -28,10 +28,11 @@ constexpr const char *USAGE_LINES[] = {
     "  --json          one JSON array on standard output instead of the text report",
     "  --png FILE      picture of the phase map (exactly one input file)",
     "  --svg FILE      figure: the picture with colour bar, scale bar and figures",
+    "  --html FILE     page to explore the map in a browser: heights, zoom, profiles",
     "  --csv FILE      x,y,height_nm of every valid pixel (exactly one input file)",
     "  --tiff FILE     heights in nm as a 32-bit float TIFF, NaN without data",
     "  --gsf FILE      heights in m as a Gwyddion Simple Field file",
-    "  --range LO HI   colour range of picture and figure in nm (default: min..max)",
+    "  --range LO HI   colour range of picture, figure and page in nm (default: min..max)",
     "  --help          this text",
     "  --version       the program's version",
     "  --              the arguments after it are file names",
@@ -67,6 +68,9 @@ const char **output_slot(const char *arg, info_options_t *opts) {
     if (std::strcmp(arg, "--svg") == 0) {
         return &opts->svg_path;
     }
+    if (std::strcmp(arg, "--html") == 0) {
+        return &opts->html_path;
+    }
     if (std::strcmp(arg, "--tiff") == 0) {
         return &opts->tiff_path;
     }
@@ -77,13 +81,14 @@ const char **output_slot(const char *arg, info_options_t *opts) {
 }
 
 // Every output's name, null for those not asked for.
-constexpr int OUTPUTS = 5;
+constexpr int OUTPUTS = 6;
 struct outputs_t {
     const char *path[OUTPUTS];
 };
 
 outputs_t outputs_of(const info_options_t &opts) {
-    return {{opts.png_path, opts.svg_path, opts.csv_path, opts.tiff_path, opts.gsf_path}};
+    return {{opts.png_path, opts.svg_path, opts.html_path, opts.csv_path, opts.tiff_path,
+             opts.gsf_path}};
 }
 
 // True when the output would land on the input itself.
@@ -105,17 +110,26 @@ bool heights_error(const info_file_t *file, const char *path, int32_t code, cons
         info_print_error(file->name, code, "heights are not numbers: a factor is NaN or infinite");
     } else if (code == ERR_FP_OVERFLOW) {
         info_print_error(file->name, code, "heights beyond the range of 32-bit floats");
+    } else if (code == ERR_DATASET_DIM_TOO_LARGE) {
+        info_print_error(file->name, code);
     } else {
         info_print_error(path, code);
     }
     return false;
 }
 
+// The colour range of picture, figure and page.
+info_figure_t colour_range(const info_options_t &opts, const info_file_t *file) {
+    return {opts.has_range ? opts.range_lo_nm : file->stats.min_nm,
+            opts.has_range ? opts.range_hi_nm : file->stats.max_nm, opts.has_range};
+}
+
 // Writes the picture and the figure from one encoded PNG; false after
 // reporting a failure.
 bool write_pictures(const info_options_t &opts, const info_file_t *file, info_written_t *written) {
-    const double lo = opts.has_range ? opts.range_lo_nm : file->stats.min_nm;
-    const double hi = opts.has_range ? opts.range_hi_nm : file->stats.max_nm;
+    const info_figure_t figure = colour_range(opts, file);
+    const double lo = figure.lo_nm;
+    const double hi = figure.hi_nm;
     info_picture_t picture;
     int32_t code = info_picture_make(file, lo, hi, &picture);
     info_png_t png{};
@@ -139,7 +153,6 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
         ok = code == 0;
     }
     if (opts.svg_path != nullptr) {
-        const info_figure_t figure{lo, hi, opts.has_range};
         code = info_write_svg(file, &png, &figure, opts.svg_path);
         if (code != 0) {
             info_print_error(opts.svg_path, code);
@@ -181,6 +194,12 @@ bool write_exports(const info_options_t &opts, const info_file_t *file, info_wri
     }
     if (opts.png_path != nullptr || opts.svg_path != nullptr) {
         ok = write_pictures(opts, file, written) && ok;
+    }
+    if (opts.html_path != nullptr) {
+        const info_figure_t figure = colour_range(opts, file);
+        const int32_t code = info_write_html(file, &figure, opts.html_path);
+        written->html_path = code == 0 ? opts.html_path : nullptr;
+        ok = (code == 0 || heights_error(file, opts.html_path, code, "show")) && ok;
     }
     return ok;
 }
@@ -304,11 +323,12 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
         any_output = any_output || output != nullptr;
     }
     if (any_output && opts->file_count != 1) {
-        usage_error("%s", "--png, --svg, --csv, --tiff and --gsf take exactly one input file");
+        usage_error("%s", "--png, --svg, --html, --csv, --tiff and --gsf take exactly one input file");
         return info_command_t::usage_error;
     }
-    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr) {
-        usage_error("%s", "--range applies to --png and --svg only");
+    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr &&
+        opts->html_path == nullptr) {
+        usage_error("%s", "--range applies to --png, --svg and --html only");
         return info_command_t::usage_error;
     }
     for (int a = 0; a < OUTPUTS; ++a) {

@@ -1,7 +1,8 @@
 // kelvorin-info: shows what data files hold (attributes, phase statistics),
 // as a text report or JSON, and exports one file's phase map as a PNG picture,
-// an SVG figure, a CSV table, a 32-bit float TIFF or a Gwyddion Simple Field
-// file. Built on the data file library's public operations only.
+// an SVG figure, an HTML page to explore it, a CSV table, a 32-bit float TIFF
+// or a Gwyddion Simple Field file. Built on the data file library's public
+// operations only.
 #pragma once
 
 #include "datafile/datafile.h"
@@ -24,6 +25,7 @@ struct info_options_t {
     const char *svg_path;  // figure to write, or null
     const char *tiff_path; // float TIFF to write, or null
     const char *gsf_path;  // Gwyddion Simple Field file to write, or null
+    const char *html_path; // page to write, or null
     bool has_range;        // colour range given with --range
     double range_lo_nm;    // lowest height of the colour range
     double range_hi_nm;    // highest height of the colour range
@@ -103,6 +105,7 @@ struct info_written_t {
     const char *svg_path;  // null when no figure was written
     const char *tiff_path; // null when no TIFF file was written
     const char *gsf_path;  // null when no GSF file was written
+    const char *html_path; // null when no page was written
 };
 
 void info_report_text(const info_file_t *file, const info_written_t *written);
@@ -202,6 +205,61 @@ struct info_figure_t {
 // ERR_NO_MEM.
 [[nodiscard]] int32_t info_write_svg(const info_file_t *file, const info_png_t *png,
                                      const info_figure_t *figure, const char *path);
+
+// Writes a self-contained HTML page to explore the map (html.cpp): the
+// map at the camera pixels' aspect with its colour bar, scale bar, title and
+// figures as in the SVG figure, and a script that shows the height under
+// the pointer, zooms, draws line profiles and region statistics, and
+// changes the colour range. The counts travel deflated and base64-coded.
+// Before anything is written, the file's own refusals: those of
+// info_picture_make, and ERR_DATASET_DIM_TOO_LARGE for a map beyond what a
+// browser holds; then the codes of the output file and ERR_NO_MEM.
+[[nodiscard]] int32_t info_write_html(const info_file_t *file, const info_figure_t *figure,
+                                      const char *path);
+
+// Whether the map can be drawn over lo..hi: 0, or the refusals of
+// info_picture_make other than its size and memory.
+[[nodiscard]] int32_t info_map_drawable(const info_file_t *file, double lo_nm, double hi_nm);
+
+// ---------------------------------------------------------------------------
+// Text of the figure and the page (markup.cpp).
+
+// The colour behind pixels without data: apart from every colour of the table.
+constexpr const char *INFO_NO_DATA_COLOUR = "#e0e0e0";
+
+struct info_num_t {
+    char text[48];
+};
+
+// v in plain decimals; trailing zeros (and a bare point) dropped when
+// `trim`, "-0" shown as "0". Values too long for plain digits come in the
+// shortest exponent form.
+info_num_t info_fixed(double v, int decimals, bool trim = true);
+
+// Four significant digits, as printf's %.4g.
+info_num_t info_figure(double v);
+
+void info_put(df_out_t *out, const char *text);
+void info_putf(df_out_t *out, const char *format, ...) U_PRINTF_FORMAT(2, 3);
+
+// Text content or attribute value: markup characters as entities,
+// well-formed UTF-8 kept, other bytes taken as Latin-1 characters; control
+// characters and U+FFFE, U+FFFF (which XML cannot hold) become U+FFFD.
+void info_put_escaped(df_out_t *out, const char *text);
+
+void info_put_base64(df_out_t *out, const uint8_t *bytes, std::size_t n);
+
+// The map's extent at the camera pixels' own aspect (in metres, or in
+// pixels when their size is unknown: square).
+void info_map_extent(const df_hdr_t *h, int columns, int rows, double *across, double *down);
+
+// The lines under the title: "PV ... nm  RMS ... nm  mean ... nm  valid
+// ...%" (4 significant digits) and "captured YYYY-MM-DD hh:mm:ss UTC".
+struct info_caption_t {
+    char figures[256];
+    char captured[64];
+};
+void info_caption(const info_file_t *file, info_caption_t *caption);
 
 // Writes "x,y,height_nm" and one line per valid pixel in camera coordinates.
 // ERR_NO_DATA without a phase block, and the codes of the output file.

@@ -65,9 +65,9 @@ for f in rss.dat report.txt copy.dat; do
 done
 echo "C consumer (libkelvorin.so.2 / kelvorin.dll): same"
 
-# kelvorin-info: the same reports, the same picture, figure, TIFF and GSF
-# files from both; the TIFF and GSF files also of a 4096 x 3000 map, whose
-# strips are compressed on two threads.
+# kelvorin-info: the same reports, the same picture, figure, page, TIFF and
+# GSF files from both; the TIFF and GSF files also of a 4096 x 3000 map,
+# whose strips are compressed on two threads.
 info_on_both() { # input, arguments...
     local input=$1
     shift
@@ -80,8 +80,8 @@ info_on_both() { # input, arguments...
 for mode in text json; do
     flag=$([ "$mode" = json ] && echo --json || true)
     info_on_both "$root/examples/stddev_a.dat" $flag --png info.png --svg info.svg \
-        --tiff info.tif --gsf info.gsf
-    for f in info.png info.svg info.tif info.gsf; do
+        --html info.html --tiff info.tif --gsf info.gsf
+    for f in info.png info.svg info.html info.tif info.gsf; do
         cmp "$cmpdir/linux/$f" "$cmpdir/windows/$f" ||
             { echo "kelvorin-info: $f differs" >&2; exit 1; }
     done

@@ -130,16 +130,20 @@ TEST_F(InfoTest, UsageErrorsShowTheUsage) {
         {"a.dat", "--gsf"},
         {"--gsf", "same", "--tiff", "same", "a.dat"},
         {"--tiff", "same", "--csv", "same", "a.dat"},
+        {"--html", "h.html", "a.dat", "b.dat"},
+        {"--html", "same", "--csv", "same", "a.dat"},
+        {"--html", "h.html", "--html", "i.html", "a.dat"},
         {"--png", "p.png", "--range", "2", "1", "a.dat"},
         {"--png", "p.png", "--range", "0", "nan", "a.dat"},
         {"--range", "0", "1", "a.dat"},
+        {"--range", "0", "1", "--csv", "c.csv", "a.dat"},
     };
     for (const auto &args : cases) {
         const process_result_t r = run(args);
         EXPECT_EQ(r.exit_status, 2) << ::testing::PrintToString(args);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Usage: kelvorin-info"), std::string::npos);
-        for (const char *output : {"p.png", "c.csv", "s.svg", "t.tif", "g.gsf", "same"}) {
+        for (const char *output : {"p.png", "c.csv", "s.svg", "h.html", "t.tif", "g.gsf", "same"}) {
             EXPECT_FALSE(fs::exists(path(output))) << output;
         }
     }
@@ -167,6 +171,9 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
     df_hdr_t huge_hdr = test_header(16, 8);
     huge_hdr.IntfScaleFactor = 3e38f;
     make_input("huge.dat", huge_hdr, &map);
+    // Wider than a browser's canvas.
+    const test_phase_t strip = uniform_phase({0, 0, 16385, 1}, 5);
+    make_input("wide.dat", test_header(16385, 1), &strip);
     write_file("old.png", "an older file");
     make_input("other.dat", test_header(16, 8), &map);
     write_file("magic_only.dat", std::string("\x88\x1B\x03\x71", 4)); // a data file's remains
@@ -206,6 +213,13 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
         {"--gsf", "other.dat", "in.dat", "other.dat: ERR_FILE_READ_ONLY"},
         {"--gsf", "folder.png", "in.dat", "folder.png: ERR_CANT_CREATE_FILE"},
         {"--gsf", "huge.gsf", "huge.dat", ""},
+        {"--html", "out", "no_phase.dat", "no_phase.dat: ERR_NO_DATA"},
+        {"--html", "out", "invalid.dat", "invalid.dat: ERR_ALL_BAD_DATA"},
+        {"--html", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
+        {"--html", "out", "wide.dat", "wide.dat: ERR_DATASET_DIM_TOO_LARGE"},
+        {"--html", "./in.dat", "in.dat", "./in.dat: ERR_INVALID_PARAM"},
+        {"--html", "nan.dat", "in.dat", "nan.dat: ERR_FILE_READ_ONLY"},
+        {"--html", "none/out.html", "in.dat", "none/out.html: ERR_CANT_CREATE_FILE"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.output + " " + c.input);
@@ -245,7 +259,7 @@ TEST_F(InfoTest, FullDiskLeavesNoOutput) {
         return static_cast<int32_t>(h * 2246822519u % 100000);
     });
     make_input("big.dat", test_header(400, 300), &noise);
-    for (const char *option : {"--png", "--svg", "--csv", "--tiff", "--gsf"}) {
+    for (const char *option : {"--png", "--svg", "--html", "--csv", "--tiff", "--gsf"}) {
         const process_result_t r = run({option, "small/out", "big.dat"});
         EXPECT_EQ(r.exit_status, 1) << option;
         EXPECT_EQ(r.err.rfind("kelvorin-info: small/out: ERR_CANT_WRITE_FILE (", 0), 0u) << r.err;
