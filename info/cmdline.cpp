@@ -323,7 +323,8 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
         any_output = any_output || output != nullptr;
     }
     if (any_output && opts->file_count != 1) {
-        usage_error("%s", "--png, --svg, --html, --csv, --tiff and --gsf take exactly one input file");
+        usage_error("%s",
+                    "--png, --svg, --html, --csv, --tiff and --gsf take exactly one input file");
         return info_command_t::usage_error;
     }
     if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr &&
