@@ -54,6 +54,10 @@ void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
     if (m.read_code != 0) {
         return;
     }
+    if (m.block.present) {
+        const window_t &w = m.block.window;
+        u_advise_reading(m.stream, m.block.offset + int64_t{4} * w.width * w.height);
+    }
     keep_attributes(m, in->hdr);
     // The check looks at the phase window only when the map holds data; this
     // stand-in holds none but says whether the file has a block.

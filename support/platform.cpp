@@ -18,6 +18,7 @@
 #include <wchar.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -254,6 +255,8 @@ std::size_t u_read_some_at(std::FILE *stream, void *buffer, std::size_t bytes, i
     return static_cast<std::size_t>(at - static_cast<unsigned char *>(buffer));
 }
 
+void u_advise_reading(std::FILE *, int64_t) {}
+
 void *u_malloc_large_pages(std::size_t bytes) {
     return std::malloc(bytes);
 }
@@ -344,6 +347,17 @@ std::size_t u_read_some_at(std::FILE *stream, void *buffer, std::size_t bytes, i
         offset += got;
     }
     return static_cast<std::size_t>(at - static_cast<unsigned char *>(buffer));
+}
+
+void u_advise_reading(std::FILE *stream, int64_t bytes) {
+    // A small file is fetched at once to good effect; beyond, a window ahead of
+    // the reads serves as well and keeps the page cache for what is read.
+    constexpr int64_t SMALL = int64_t{1} << 20;
+    const int fd = fileno(stream);
+    if (fd >= 0 && bytes > 0) {
+        posix_fadvise(fd, 0, bytes <= SMALL ? static_cast<off_t>(bytes) : 0,
+                      bytes <= SMALL ? POSIX_FADV_WILLNEED : POSIX_FADV_SEQUENTIAL);
+    }
 }
 
 void *u_malloc_large_pages(std::size_t bytes) {
