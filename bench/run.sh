@@ -6,6 +6,10 @@
 #   bench/run.sh              W1, W2 and W3 (about 1.2 GB of scratch inputs)
 #   bench/run.sh W1 W4        the workloads named (W4: 2 x 16000^2, 2 GB more)
 #   bench/run.sh --smoke      tiny inputs, one run each (a quick check that it works)
+#   bench/run.sh --cold W1 ...
+#                             the same with the page cache dropped before every
+#                             run (as root): the tool against cat, each
+#                             reading from the disk
 #   bench/run.sh --mechanisms W1 ...
 #                             the run with each of its mechanisms switched
 #                             off in turn (bench_variant), against the run
@@ -29,10 +33,12 @@ cd "$(dirname "$0")/.."
 runs=${RUNS:-5}
 workloads=()
 mechanisms=
+cold=
 for a in "$@"; do
     case $a in
     --smoke) workloads=(SMOKE); runs=1 ;;
     --mechanisms) mechanisms=1 ;;
+    --cold) cold=1 ;;
     *) workloads+=("$a") ;;
     esac
 done
@@ -71,8 +77,18 @@ wait_quiet() {
     echo "$idle"
 }
 
-# One run of a command: "SECONDS PEAK_KIB".
-once() { "$measure" 1 "$@"; }
+if [ -n "$cold" ] && [ "$(id -u)" != 0 ]; then
+    echo "bench/run.sh --cold drops the page cache, which needs root" >&2
+    exit 1
+fi
+# One run of a command: "SECONDS PEAK_KIB"; from a cold page cache with --cold.
+once() {
+    if [ -n "$cold" ]; then
+        sync
+        echo 3 >/proc/sys/vm/drop_caches
+    fi
+    "$measure" 1 "$@"
+}
 
 # Median and range of a list of numbers: "MEDIAN MIN MAX".
 stats() { tr ' ' '\n' | sort -g | awk 'NF { v[n++] = $1 } END {
@@ -98,7 +114,7 @@ prepare() { # workload: sets dir, files, out, inputs
     else
         inputs=("${files[@]}")
     fi
-    cat "${files[@]}" >/dev/null # warm the page cache
+    [ -n "$cold" ] || cat "${files[@]}" >/dev/null # warm the page cache
 }
 
 if [ -n "$mechanisms" ]; then

@@ -338,6 +338,12 @@ void df_image_from_file(df_image_t *image);
 // machine order. ERR_PREMATURE_EOF or ERR_NOT_A_DATA_FILE on failure.
 [[nodiscard]] int32_t df_read_header_image(std::FILE *stream, df_image_t *image);
 
+// df_read_phase_head from the first n bytes of a data file, read ahead in one
+// call: n is at least the header's length when the file has that many bytes
+// (DF_LONG_HEADER bytes always do).
+[[nodiscard]] int32_t df_phase_head_of(const unsigned char *bytes, std::size_t n, df_info_t *info,
+                                       df_hdr_t *hdr, df_phase_block_t *block);
+
 // Converts every field of the image to big-endian and removes the gaps; the
 // first 834 or 4096 bytes of the image are then the file's header.
 void df_image_to_file(df_image_t *image);

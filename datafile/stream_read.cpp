@@ -7,15 +7,12 @@
 
 #include <climits>
 
-int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
-                           df_phase_block_t *block) {
-    *block = df_phase_block_t{};
-    df_image_t image;
-    if (const int32_t code = df_read_header_image(stream, &image); code != 0) {
-        return code;
-    }
-    const df_image_head_t &head = image.head;
+namespace {
 
+// The rest of reading a phase block's head, from the header in the image.
+int32_t phase_head(const df_image_t &image, df_info_t *info, df_hdr_t *hdr,
+                   df_phase_block_t *block) {
+    const df_image_head_t &head = image.head;
     if (info != nullptr) {
         *info = head.info;
     }
@@ -30,11 +27,6 @@ int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
             hdr->format_marker = 3;
         }
     }
-    // The intensity block is skipped unexamined, as the whole-file reader
-    // does when no intensity map is wanted.
-    if (head.intens_bytes > 0) {
-        std::fseek(stream, head.intens_bytes, SEEK_CUR);
-    }
     if (present) {
         // The element count that allocating the phase map would refuse.
         if (head.phase_window.width == 0 || head.phase_window.height == 0) {
@@ -46,6 +38,42 @@ int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
                         (head.intens_bytes > 0 ? int64_t{head.intens_bytes} : 0);
     }
     return 0;
+}
+
+} // namespace
+
+int32_t df_read_phase_head(std::FILE *stream, df_info_t *info, df_hdr_t *hdr,
+                           df_phase_block_t *block) {
+    *block = df_phase_block_t{};
+    df_image_t image;
+    if (const int32_t code = df_read_header_image(stream, &image); code != 0) {
+        return code;
+    }
+    // The intensity block is skipped unexamined, as the whole-file reader
+    // does when no intensity map is wanted.
+    if (image.head.intens_bytes > 0) {
+        std::fseek(stream, image.head.intens_bytes, SEEK_CUR);
+    }
+    return phase_head(image, info, hdr, block);
+}
+
+int32_t df_phase_head_of(const unsigned char *bytes, std::size_t n, df_info_t *info, df_hdr_t *hdr,
+                         df_phase_block_t *block) {
+    *block = df_phase_block_t{};
+    if (n < 4) {
+        return ERR_PREMATURE_EOF;
+    }
+    const std::size_t length = df_header_length(df_load_be32(bytes));
+    if (length == 0) {
+        return ERR_NOT_A_DATA_FILE;
+    }
+    if (n < length) {
+        return ERR_PREMATURE_EOF;
+    }
+    df_image_t image{};
+    std::memcpy(&image, bytes, length);
+    df_image_from_file(&image);
+    return phase_head(image, info, hdr, block);
 }
 
 int32_t df_read_phase_at(std::FILE *stream, const df_phase_block_t *block, int64_t first, void *raw,

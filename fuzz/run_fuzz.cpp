@@ -1,4 +1,4 @@
-// Fuzz target: a whole RSS run, rss_run in process, over one to three inputs
+// Fuzz target: a whole RSS run, run_on_console in process, over one to three inputs
 // made from two fuzzed data files. Input layout:
 //   byte 0   bit 0 verbose; bits 1-2 phase resolution setting (-1, 0, 1, 2);
 //            bits 3-4 input list (A; A B; B A; A B A); bit 5 the output holds
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
 
     console_capture_begin();
     fault_alloc_install({.fail_at = fail_at, .max_block = MAX_BLOCK, .fill = FILL_BYTES});
-    run.ok = rss_run();
+    run.ok = run_on_console();
     const fault_alloc_stats_t stats = fault_alloc_stats();
     fault_alloc_uninstall();
     const console_text_t text = console_capture_end();

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #ifndef KELVORIN_VERSION
 #define KELVORIN_VERSION "unknown"
@@ -20,7 +19,8 @@ constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr const char *USAGE_LINES[] = {
-    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--csv FILE] [--range LO HI] FILE...",
+    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--html FILE] [--csv FILE]",
+    "                     [--tiff FILE] [--gsf FILE] [--range LO HI] FILE...",
     "",
     "Shows what interferometer data files hold: header, attributes, and the",
     "statistics of the phase map over its valid pixels, in nanometres.",
@@ -28,8 +28,11 @@ constexpr const char *USAGE_LINES[] = {
     "  --json          one JSON array on standard output instead of the text report",
     "  --png FILE      picture of the phase map (exactly one input file)",
     "  --svg FILE      figure: the picture with colour bar, scale bar and figures",
+    "  --html FILE     page to explore the map in a browser: heights, zoom, profiles",
     "  --csv FILE      x,y,height_nm of every valid pixel (exactly one input file)",
-    "  --range LO HI   colour range of picture and figure in nm (default: min..max)",
+    "  --tiff FILE     heights in nm as a 32-bit float TIFF, NaN without data",
+    "  --gsf FILE      heights in m as a Gwyddion Simple Field file",
+    "  --range LO HI   colour range of picture, figure and page in nm (default: min..max)",
     "  --help          this text",
     "  --version       the program's version",
     "  --              the arguments after it are file names",
@@ -65,7 +68,27 @@ const char **output_slot(const char *arg, info_options_t *opts) {
     if (std::strcmp(arg, "--svg") == 0) {
         return &opts->svg_path;
     }
+    if (std::strcmp(arg, "--html") == 0) {
+        return &opts->html_path;
+    }
+    if (std::strcmp(arg, "--tiff") == 0) {
+        return &opts->tiff_path;
+    }
+    if (std::strcmp(arg, "--gsf") == 0) {
+        return &opts->gsf_path;
+    }
     return std::strcmp(arg, "--csv") == 0 ? &opts->csv_path : nullptr;
+}
+
+// Every output's name, null for those not asked for.
+constexpr int OUTPUTS = 6;
+struct outputs_t {
+    const char *path[OUTPUTS];
+};
+
+outputs_t outputs_of(const info_options_t &opts) {
+    return {{opts.png_path, opts.svg_path, opts.html_path, opts.csv_path, opts.tiff_path,
+             opts.gsf_path}};
 }
 
 // True when the output would land on the input itself.
@@ -75,24 +98,38 @@ bool names_input(const char *output, const char *input) {
     return u_file_identity(output, &a) && u_file_identity(input, &b) && u_same_file_id(&a, &b);
 }
 
-// Reports a failure to make or encode the picture of `file`.
-void picture_error(const info_file_t *file, int32_t code) {
-    if (code == ERR_NO_DATA) {
-        info_print_error(file->name, code, "no phase map to picture");
-    } else if (code == ERR_ALL_BAD_DATA) {
-        info_print_error(file->name, code, "no valid pixel to picture");
+// Reports a failure to picture or export the heights of `file` (`what`:
+// "picture" or "export") or to write the output `path`. False.
+bool heights_error(const info_file_t *file, const char *path, int32_t code, const char *what) {
+    char meaning[64];
+    if (code == ERR_NO_DATA || code == ERR_ALL_BAD_DATA) {
+        std::snprintf(meaning, sizeof meaning, "%s to %s",
+                      code == ERR_NO_DATA ? "no phase map" : "no valid pixel", what);
+        info_print_error(file->name, code, meaning);
     } else if (code == ERR_INVALID_PARAM) {
         info_print_error(file->name, code, "heights are not numbers: a factor is NaN or infinite");
-    } else {
+    } else if (code == ERR_FP_OVERFLOW) {
+        info_print_error(file->name, code, "heights beyond the range of 32-bit floats");
+    } else if (code == ERR_DATASET_DIM_TOO_LARGE) {
         info_print_error(file->name, code);
+    } else {
+        info_print_error(path, code);
     }
+    return false;
+}
+
+// The colour range of picture, figure and page.
+info_figure_t colour_range(const info_options_t &opts, const info_file_t *file) {
+    return {opts.has_range ? opts.range_lo_nm : file->stats.min_nm,
+            opts.has_range ? opts.range_hi_nm : file->stats.max_nm, opts.has_range};
 }
 
 // Writes the picture and the figure from one encoded PNG; false after
 // reporting a failure.
 bool write_pictures(const info_options_t &opts, const info_file_t *file, info_written_t *written) {
-    const double lo = opts.has_range ? opts.range_lo_nm : file->stats.min_nm;
-    const double hi = opts.has_range ? opts.range_hi_nm : file->stats.max_nm;
+    const info_figure_t figure = colour_range(opts, file);
+    const double lo = figure.lo_nm;
+    const double hi = figure.hi_nm;
     info_picture_t picture;
     int32_t code = info_picture_make(file, lo, hi, &picture);
     info_png_t png{};
@@ -101,8 +138,7 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
     }
     info_picture_free(&picture);
     if (code != 0) {
-        picture_error(file, code);
-        return false;
+        return heights_error(file, file->name, code, "picture");
     }
     bool ok = true;
     if (opts.png_path != nullptr) {
@@ -117,7 +153,6 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
         ok = code == 0;
     }
     if (opts.svg_path != nullptr) {
-        const info_figure_t figure{lo, hi, opts.has_range};
         code = info_write_svg(file, &png, &figure, opts.svg_path);
         if (code != 0) {
             info_print_error(opts.svg_path, code);
@@ -147,8 +182,24 @@ bool write_exports(const info_options_t &opts, const info_file_t *file, info_wri
         }
         ok = code == 0;
     }
+    if (opts.tiff_path != nullptr) {
+        const int32_t code = info_write_tiff(file, opts.tiff_path);
+        written->tiff_path = code == 0 ? opts.tiff_path : nullptr;
+        ok = (code == 0 || heights_error(file, opts.tiff_path, code, "export")) && ok;
+    }
+    if (opts.gsf_path != nullptr) {
+        const int32_t code = info_write_gsf(file, opts.gsf_path);
+        written->gsf_path = code == 0 ? opts.gsf_path : nullptr;
+        ok = (code == 0 || heights_error(file, opts.gsf_path, code, "export")) && ok;
+    }
     if (opts.png_path != nullptr || opts.svg_path != nullptr) {
         ok = write_pictures(opts, file, written) && ok;
+    }
+    if (opts.html_path != nullptr) {
+        const info_figure_t figure = colour_range(opts, file);
+        const int32_t code = info_write_html(file, &figure, opts.html_path);
+        written->html_path = code == 0 ? opts.html_path : nullptr;
+        ok = (code == 0 || heights_error(file, opts.html_path, code, "show")) && ok;
     }
     return ok;
 }
@@ -158,7 +209,7 @@ int report_files(const info_options_t &opts) {
     // Maps and pictures are filled right after they are taken.
     u_malloc_fn = u_malloc_large_pages;
     // Inputs are never changed: an output that is the input is refused.
-    for (const char *output : {opts.png_path, opts.svg_path, opts.csv_path}) {
+    for (const char *output : outputs_of(opts).path) {
         if (output != nullptr && names_input(output, opts.files[0])) {
             info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
             return EXIT_FAILED;
@@ -166,7 +217,7 @@ int report_files(const info_options_t &opts) {
     }
     // Nor is a measurement: an export's name that lands on a data file is
     // most likely the input's, with the export's own name forgotten.
-    for (const char *output : {opts.png_path, opts.svg_path, opts.csv_path}) {
+    for (const char *output : outputs_of(opts).path) {
         if (output != nullptr && df_is_data_file(output)) {
             info_print_error(output, ERR_FILE_READ_ONLY);
             return EXIT_FAILED;
@@ -266,20 +317,25 @@ info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts
         usage_error("%s", "no input file");
         return info_command_t::usage_error;
     }
-    const char *outputs[] = {opts->png_path, opts->svg_path, opts->csv_path};
-    const bool any_output = outputs[0] != nullptr || outputs[1] != nullptr || outputs[2] != nullptr;
+    const outputs_t outputs = outputs_of(*opts);
+    bool any_output = false;
+    for (const char *output : outputs.path) {
+        any_output = any_output || output != nullptr;
+    }
     if (any_output && opts->file_count != 1) {
-        usage_error("%s", "--png, --svg and --csv take exactly one input file");
+        usage_error("%s",
+                    "--png, --svg, --html, --csv, --tiff and --gsf take exactly one input file");
         return info_command_t::usage_error;
     }
-    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr) {
-        usage_error("%s", "--range applies to --png and --svg only");
+    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr &&
+        opts->html_path == nullptr) {
+        usage_error("%s", "--range applies to --png, --svg and --html only");
         return info_command_t::usage_error;
     }
-    for (int a = 0; a < 3; ++a) {
-        for (int b = a + 1; b < 3; ++b) {
-            if (outputs[a] != nullptr && outputs[b] != nullptr &&
-                std::strcmp(outputs[a], outputs[b]) == 0) {
+    for (int a = 0; a < OUTPUTS; ++a) {
+        for (int b = a + 1; b < OUTPUTS; ++b) {
+            const char *const *path = outputs.path;
+            if (path[a] != nullptr && path[b] != nullptr && std::strcmp(path[a], path[b]) == 0) {
                 usage_error("%s", "two outputs name the same file");
                 return info_command_t::usage_error;
             }

@@ -1,6 +1,8 @@
 // kelvorin-info: shows what data files hold (attributes, phase statistics),
 // as a text report or JSON, and exports one file's phase map as a PNG picture,
-// an SVG figure or a CSV table. Built on the data file library's public operations only.
+// an SVG figure, an HTML page to explore it, a CSV table, a 32-bit float TIFF
+// or a Gwyddion Simple Field file. Built on the data file library's public
+// operations only.
 #pragma once
 
 #include "datafile/datafile.h"
@@ -17,14 +19,17 @@ constexpr const char *INFO_NAME = "kelvorin-info";
 // Command line (cmdline.cpp).
 
 struct info_options_t {
-    bool json;            // JSON array on standard output instead of the text report
-    const char *png_path; // picture to write, or null
-    const char *csv_path; // table to write, or null
-    const char *svg_path; // figure to write, or null
-    bool has_range;       // colour range given with --range
-    double range_lo_nm;   // lowest height of the colour range
-    double range_hi_nm;   // highest height of the colour range
-    char *const *files;   // input names in command line order (from u_calloc_fn)
+    bool json;             // JSON array on standard output instead of the text report
+    const char *png_path;  // picture to write, or null
+    const char *csv_path;  // table to write, or null
+    const char *svg_path;  // figure to write, or null
+    const char *tiff_path; // float TIFF to write, or null
+    const char *gsf_path;  // Gwyddion Simple Field file to write, or null
+    const char *html_path; // page to write, or null
+    bool has_range;        // colour range given with --range
+    double range_lo_nm;    // lowest height of the colour range
+    double range_hi_nm;    // highest height of the colour range
+    char *const *files;    // input names in command line order (from u_calloc_fn)
     int32_t file_count;
 };
 
@@ -97,7 +102,10 @@ struct info_written_t {
     double png_hi_nm;
     const char *csv_path; // null when no table was written
     int64_t csv_rows;
-    const char *svg_path; // null when no figure was written
+    const char *svg_path;  // null when no figure was written
+    const char *tiff_path; // null when no TIFF file was written
+    const char *gsf_path;  // null when no GSF file was written
+    const char *html_path; // null when no page was written
 };
 
 void info_report_text(const info_file_t *file, const info_written_t *written);
@@ -144,7 +152,7 @@ struct info_picture_t {
 
 // Colours the valid pixels by their height over lo..hi; the map is only
 // read. ERR_NO_DATA without a phase block, ERR_ALL_BAD_DATA without a valid
-// pixel, ERR_INVALID_PARAM when heights or range are not finite numbers,
+// pixel (info_heights_usable), ERR_INVALID_PARAM when the range is not finite,
 // ERR_DATASET_DIM_TOO_LARGE beyond the encoder's size limit, ERR_NO_MEM.
 [[nodiscard]] int32_t info_picture_make(const info_file_t *file, double lo_nm, double hi_nm,
                                         info_picture_t *picture);
@@ -198,6 +206,151 @@ struct info_figure_t {
 [[nodiscard]] int32_t info_write_svg(const info_file_t *file, const info_png_t *png,
                                      const info_figure_t *figure, const char *path);
 
+// Writes a self-contained HTML page to explore the map (html.cpp): the
+// map at the camera pixels' aspect with its colour bar, scale bar, title and
+// figures as in the SVG figure, and a script that shows the height under
+// the pointer, zooms, draws line profiles and region statistics, and
+// changes the colour range. The counts travel deflated and base64-coded.
+// Before anything is written, the file's own refusals: those of
+// info_picture_make, and ERR_DATASET_DIM_TOO_LARGE for a map beyond what a
+// browser holds; then the codes of the output file and ERR_NO_MEM.
+[[nodiscard]] int32_t info_write_html(const info_file_t *file, const info_figure_t *figure,
+                                      const char *path);
+
+// Whether the map can be drawn over lo..hi: 0, or the refusals of
+// info_picture_make other than its size and memory.
+[[nodiscard]] int32_t info_map_drawable(const info_file_t *file, double lo_nm, double hi_nm);
+
+// ---------------------------------------------------------------------------
+// Text of the figure and the page (markup.cpp).
+
+// The colour behind pixels without data: apart from every colour of the table.
+constexpr const char *INFO_NO_DATA_COLOUR = "#e0e0e0";
+
+struct info_num_t {
+    char text[48];
+};
+
+// v in plain decimals; trailing zeros (and a bare point) dropped when
+// `trim`, "-0" shown as "0". Values too long for plain digits come in the
+// shortest exponent form.
+info_num_t info_fixed(double v, int decimals, bool trim = true);
+
+// Four significant digits, as printf's %.4g.
+info_num_t info_figure(double v);
+
+void info_put(df_out_t *out, const char *text);
+void info_putf(df_out_t *out, const char *format, ...) U_PRINTF_FORMAT(2, 3);
+
+// Text content or attribute value: markup characters as entities,
+// well-formed UTF-8 kept, other bytes taken as Latin-1 characters; control
+// characters and U+FFFE, U+FFFF (which XML cannot hold) become U+FFFD.
+void info_put_escaped(df_out_t *out, const char *text);
+
+void info_put_base64(df_out_t *out, const uint8_t *bytes, std::size_t n);
+
+// The map's extent at the camera pixels' own aspect (in metres, or in
+// pixels when their size is unknown: square).
+void info_map_extent(const df_hdr_t *h, int columns, int rows, double *across, double *down);
+
+// The lines under the title: "PV ... nm  RMS ... nm  mean ... nm  valid
+// ...%" (4 significant digits) and "captured YYYY-MM-DD hh:mm:ss UTC".
+struct info_caption_t {
+    char figures[256];
+    char captured[64];
+};
+void info_caption(const info_file_t *file, info_caption_t *caption);
+
 // Writes "x,y,height_nm" and one line per valid pixel in camera coordinates.
 // ERR_NO_DATA without a phase block, and the codes of the output file.
 [[nodiscard]] int32_t info_write_csv(const info_file_t *file, const char *path, int64_t *rows);
+
+// ---------------------------------------------------------------------------
+// Heights for other programs (heights.cpp, tiff.cpp, tiff_strips.cpp, gsf.cpp).
+
+// Whether the phase map gives heights to export: ERR_NO_DATA without a phase
+// block, ERR_ALL_BAD_DATA without a valid pixel, ERR_INVALID_PARAM when the
+// factors give no finite height. 0 when it does.
+[[nodiscard]] int32_t info_heights_usable(const info_file_t *file);
+
+// The same, for heights of `per_count` (metres or nm per count) stored as
+// 32-bit floats: ERR_FP_OVERFLOW as well when one lies beyond their range.
+[[nodiscard]] int32_t info_float_heights_usable(const info_file_t *file, double per_count);
+
+// Metres per camera pixel across (x) and down (y), each the decimal that the
+// file's float stands for: CameraRes for both; else the pixel width across
+// and the pixel height (or else the width) down.
+// False, with zeros, when neither CameraRes nor the pixel width is a positive
+// finite number.
+struct info_lateral_t {
+    double x_m;
+    double y_m;
+};
+bool info_lateral_scale(const df_hdr_t *hdr, info_lateral_t *scale);
+
+// Row `row` of the phase window as little-endian IEEE 32-bit floats of
+// count x per_count, a quiet NaN where there is no data: 4 x width bytes.
+void info_float_row(const int_map_t *map, int row, double per_count, uint8_t *out);
+
+// The character at s (at most n bytes): the code point of a well-formed UTF-8
+// sequence, else the byte taken as a Latin-1 character. *length: the bytes
+// it takes.
+uint32_t info_next_char(const unsigned char *s, std::size_t n, std::size_t *length);
+
+// The name without its folders.
+const char *info_base_name(const char *path);
+
+// A text assembled in one block; what goes past the capacity is dropped.
+struct info_text_t {
+    char *bytes; // from u_malloc_fn, or null
+    std::size_t size;
+    std::size_t capacity;
+};
+[[nodiscard]] bool info_text_init(info_text_t *text, std::size_t capacity);
+void info_text_put(info_text_t *text, const char *bytes, std::size_t n);
+void info_text_puts(info_text_t *text, const char *s);
+void info_text_free(info_text_t *text);
+
+// Adds the bytes of a text of the file to an output text, each format with
+// its own escapes.
+using info_text_escape_fn = void (*)(info_text_t *text, const char *bytes, std::size_t n);
+
+// One line "NAME<separator>VALUE\n" per attribute of the file, in the file's
+// own units (seconds, metres, counts): TimeStamp, Date (its UTC text),
+// comment (through `escape`), IntfScaleFactor, WavelengthIn,
+// ObliquityFactor, CameraRes, PixelWidth, PixelHeight, PhaseRes,
+// CameraWidth, CameraHeight, and the phase window's place in the camera
+// frame, WindowX and WindowY.
+void info_put_attributes(info_text_t *text, const info_file_t *file, const char *separator,
+                         info_text_escape_fn escape);
+
+// A TIFF file's strips: rows_per_strip rows of 32-bit float heights each,
+// every strip a zlib stream of its own. The strips lie in order in the
+// halves' blocks, the first half's strips before the second's.
+struct info_strips_t {
+    uint8_t *half[2]; // compressed strips (from u_malloc_fn), or null
+    std::size_t half_size[2];
+    uint32_t *sizes; // compressed bytes of each strip
+    int32_t count;
+    int32_t rows_per_strip;
+};
+
+// Compresses the heights (count x per_count) of the phase map into strips,
+// on two threads for a large map; the bytes do not depend on the threads.
+// ERR_NO_MEM, ERR_DATASET_DIM_TOO_LARGE when the strips could exceed what a
+// TIFF file can address.
+[[nodiscard]] int32_t info_deflate_strips(const int_map_t *map, double per_count,
+                                          info_strips_t *strips);
+void info_strips_free(info_strips_t *strips);
+
+// Writes the heights in nm as a TIFF file (tiff.cpp): 32-bit floats, NaN
+// without data, Deflate-compressed strips, the lateral scale as resolution
+// in pixels per cm and as an ImageJ description with the attributes. The
+// codes of info_float_heights_usable, info_deflate_strips and the output
+// file.
+[[nodiscard]] int32_t info_write_tiff(const info_file_t *file, const char *path);
+
+// Writes the heights in metres as a Gwyddion Simple Field file (gsf.cpp),
+// with the lateral size and offset in metres and the attributes as keys.
+// The codes of info_float_heights_usable and the output file, ERR_NO_MEM.
+[[nodiscard]] int32_t info_write_gsf(const info_file_t *file, const char *path);

@@ -74,18 +74,22 @@ void compact(info_picture_t *picture, const palette_plan_t &plan) {
 
 } // namespace
 
+int32_t info_map_drawable(const info_file_t *file, double lo_nm, double hi_nm) {
+    if (const int32_t usable = info_heights_usable(file); usable != 0) {
+        return usable;
+    }
+    if (!std::isfinite(lo_nm) || !std::isfinite(hi_nm)) {
+        return ERR_INVALID_PARAM;
+    }
+    return 0;
+}
+
 int32_t info_picture_make(const info_file_t *file, double lo_nm, double hi_nm,
                           info_picture_t *picture) {
     *picture = info_picture_t{};
     const int_map_t &map = file->phase;
-    if (map.matrix == nullptr) {
-        return ERR_NO_DATA;
-    }
-    if (file->stats.valid == 0) {
-        return ERR_ALL_BAD_DATA;
-    }
-    if (!std::isfinite(file->nm_per_count) || !std::isfinite(lo_nm) || !std::isfinite(hi_nm)) {
-        return ERR_INVALID_PARAM;
+    if (const int32_t code = info_map_drawable(file, lo_nm, hi_nm); code != 0) {
+        return code;
     }
     const int width = map.window.width;
     const int height = map.window.height;

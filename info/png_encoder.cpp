@@ -3,11 +3,11 @@
 // byte per pixel instead of four RGBA bytes gives a quarter of the data to
 // filter and compress. zlib also gives the chunk CRCs; its memory comes
 // through the library hooks.
+#include "info/deflate.h"
 #include "info/info.h"
 
 #include <cstring>
 #include <utility>
-#include <zlib.h>
 
 namespace {
 
@@ -38,25 +38,13 @@ uint8_t *close_chunk(uint8_t *at, const char *type, uint32_t length) {
     return at + 12 + length;
 }
 
-voidpf z_alloc(voidpf /*opaque*/, uInt items, uInt size) {
-    return u_malloc_fn(std::size_t{items} * size);
-}
-
-void z_free(voidpf /*opaque*/, voidpf block) {
-    u_free_fn(block);
-}
-
-// A compressor for the rows at zlib's fastest level. Large pictures take
-// run-length matches only: the filtered rows of a smooth map are mostly runs,
-// and noise has no matches worth the search; on 4096 x 3000 maps that is
-// about a tenth smaller on a smooth map, and the same size on noise in half
-// the time. Small ones, where time does not count, take the general search.
+// A compressor for the rows. Large pictures take run-length matches only:
+// the filtered rows of a smooth map are mostly runs, and noise has no matches
+// worth the search; on 4096 x 3000 maps that is about a tenth smaller on a
+// smooth map, and the same size on noise in half the time. Small ones, where
+// time does not count, take the general search.
 bool start_deflate(z_stream *z, bool small) {
-    *z = z_stream{};
-    z->zalloc = z_alloc;
-    z->zfree = z_free;
-    const int strategy = small ? Z_DEFAULT_STRATEGY : Z_RLE;
-    return deflateInit2(z, Z_BEST_SPEED, Z_DEFLATED, 15, 8, strategy) == Z_OK;
+    return info_deflate_start(z, small ? Z_DEFAULT_STRATEGY : Z_RLE);
 }
 
 // Fills `buf` with the filter byte and row y filtered with Sub: the palette
@@ -161,7 +149,22 @@ int32_t encode(const info_picture_t *picture, std::size_t bpp, info_png_t *png) 
     return 0;
 }
 
+voidpf z_alloc(voidpf /*opaque*/, uInt items, uInt size) {
+    return u_malloc_fn(std::size_t{items} * size);
+}
+
+void z_free(voidpf /*opaque*/, voidpf block) {
+    u_free_fn(block);
+}
+
 } // namespace
+
+bool info_deflate_start(z_stream *z, int strategy) {
+    *z = z_stream{};
+    z->zalloc = z_alloc;
+    z->zfree = z_free;
+    return deflateInit2(z, Z_BEST_SPEED, Z_DEFLATED, 15, 8, strategy) == Z_OK;
+}
 
 int32_t info_png_encode(const info_picture_t *picture, info_png_t *png) {
     int32_t code = encode(picture, 1, png);

@@ -117,8 +117,17 @@ void info_report_text(const info_file_t *file, const info_written_t *written) {
     if (written->svg_path != nullptr) {
         line("figure", "%s", written->svg_path);
     }
+    if (written->html_path != nullptr) {
+        line("page", "%s", written->html_path);
+    }
     if (written->csv_path != nullptr) {
         line("table", "%s, %lld pixels", written->csv_path,
              static_cast<long long>(written->csv_rows));
+    }
+    if (written->tiff_path != nullptr) {
+        line("TIFF", "%s, heights in nm", written->tiff_path);
+    }
+    if (written->gsf_path != nullptr) {
+        line("GSF", "%s, heights in m", written->gsf_path);
     }
 }

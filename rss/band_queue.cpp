@@ -3,10 +3,6 @@
 // throwing, and the run then works on its own thread instead.
 #include "rss/band_queue.h"
 
-#include "support/support.h"
-
-#include <cstring>
-
 namespace {
 
 using guard_t = std::unique_lock<std::mutex>;
@@ -30,30 +26,30 @@ void helper_main(band_queue_t *q) {
 }
 
 // Picks the worker's next step; false when it must wait for the other.
-bool pick_step(band_queue_t *q, bool consumer, int32_t *held, bq_step_t *step) {
-    const bool failed = q->end != BQ_NO_FAILURE;
-    if (consumer && q->collect && !failed && q->accepted < q->bands && q->ready[q->accepted] != 0) {
-        *step = {BQ_ACCEPT, q->accepted};
+bool pick_step(band_queue_t *q, bool taker, int32_t *held, bq_step_t *step) {
+    const int32_t bands = q->plan->bands;
+    const bool taking = q->last_batch && q->failed == BQ_NO_FAILURE && q->taken < bands;
+    if (taker && taking && q->rounded[q->taken]) {
+        *step = {BQ_TAKE, q->taken};
         return true;
     }
-    if (*held >= 0 && failed) {
+    if (*held >= 0 && q->failed != BQ_NO_FAILURE) {
         *held = -1;
     }
     if (*held >= 0) {
-        if (q->accepted <= *held - q->slots) {
+        if (q->taken <= *held - q->plan->slots) {
             return false; // its slot still holds a band not taken
         }
-        *step = {BQ_FINISH, *held};
+        *step = {BQ_ROUND, *held};
         *held = -1;
         return true;
     }
-    if (q->next_band < q->bands) {
+    if (q->next_band < bands) {
         *step = {BQ_FOLD, q->next_band++};
         return true;
     }
-    // The consumer is done once every band is taken (or no longer needed).
-    if (consumer && q->collect && !failed && q->accepted < q->bands) {
-        return false;
+    if (taker && taking) {
+        return false; // bands still to be taken
     }
     *step = {BQ_DONE, -1};
     return true;
@@ -99,48 +95,20 @@ void bq_wait_helper(band_queue_t *q) {
     q->changed.wait(guard, [q] { return !q->helper_busy; });
 }
 
-void bq_begin_batch(band_queue_t *q, int32_t bands, bool collect, int32_t slots,
-                    unsigned char *ready) {
+void bq_begin(band_queue_t *q, const rss_plan_t *plan, bool last_batch) {
     const guard_t guard(q->lock);
-    q->bands = bands;
+    q->plan = plan;
     q->next_band = 0;
-    q->end = BQ_NO_FAILURE;
-    q->collect = collect;
-    q->slots = slots;
-    q->ready = ready;
-    q->accepted = 0;
+    q->failed = BQ_NO_FAILURE;
+    q->last_batch = last_batch;
+    q->rounded.reset();
+    q->taken = 0;
 }
 
-int32_t bq_ring_alloc(bq_ring_t *r, int32_t bands, bool ring) {
-    r->bands = bands;
-    r->ready = static_cast<unsigned char *>(u_malloc_fn(static_cast<std::size_t>(bands)));
-    r->slots =
-        ring ? static_cast<unsigned char *>(u_malloc_fn(RSS_SLOTS * RSS_PIECE_BYTES)) : nullptr;
-    if (r->ready == nullptr || (ring && r->slots == nullptr)) {
-        return ERR_NO_MEM;
-    }
-    std::memset(r->ready, 0, static_cast<std::size_t>(bands));
-    return 0;
-}
-
-void bq_ring_free(bq_ring_t *r) {
-    u_free_fn(r->ready);
-    u_free_fn(r->slots);
-    *r = bq_ring_t{};
-}
-
-unsigned char *bq_slot(const bq_ring_t &r, int32_t band) {
-    return r.slots + static_cast<std::size_t>(band % RSS_SLOTS) * RSS_PIECE_BYTES;
-}
-
-void bq_begin_ring(band_queue_t *q, const bq_ring_t &r, bool collect) {
-    bq_begin_batch(q, r.bands, collect, r.slots != nullptr ? RSS_SLOTS : 0, r.ready);
-}
-
-bq_step_t bq_next(band_queue_t *q, bool consumer, int32_t *held) {
+bq_step_t bq_next(band_queue_t *q, bool taker, int32_t *held) {
     guard_t guard(q->lock);
     bq_step_t step;
-    while (!pick_step(q, consumer, held, &step)) {
+    while (!pick_step(q, taker, held, &step)) {
         q->changed.wait(guard);
     }
     return step;
@@ -148,38 +116,38 @@ bq_step_t bq_next(band_queue_t *q, bool consumer, int32_t *held) {
 
 bool bq_folded(band_queue_t *q, int32_t band) {
     const guard_t guard(q->lock);
-    if (!q->collect || q->end != BQ_NO_FAILURE) {
+    if (!q->last_batch || q->failed != BQ_NO_FAILURE) {
         return false;
     }
-    if (q->slots > 0) {
+    if (q->plan->slots > 0) {
         return true;
     }
-    q->ready[band] = 1;
+    q->rounded[band] = true; // the run's thread rounds it as it takes it
     q->changed.notify_all();
     return false;
 }
 
-void bq_ready(band_queue_t *q, int32_t band) {
+void bq_rounded(band_queue_t *q, int32_t band) {
     const guard_t guard(q->lock);
-    q->ready[band] = 1;
+    q->rounded[band] = true;
     q->changed.notify_all();
 }
 
-void bq_accepted(band_queue_t *q, int32_t band) {
+void bq_taken(band_queue_t *q, int32_t band) {
     const guard_t guard(q->lock);
-    q->accepted = band + 1;
+    q->taken = band + 1;
     q->changed.notify_all();
 }
 
 void bq_member_fails(band_queue_t *q, int32_t index) {
     const guard_t guard(q->lock);
-    if (index + 1 < q->end) {
-        q->end = index + 1;
+    if (index < q->failed) {
+        q->failed = index;
     }
     q->changed.notify_all();
 }
 
-int32_t bq_end(band_queue_t *q) {
+int32_t bq_failed(band_queue_t *q) {
     const guard_t guard(q->lock);
-    return q->end;
+    return q->failed;
 }

@@ -1,67 +1,71 @@
-// The sums the RSS run folds its inputs into, band by band, and the counts
-// the finished bands turn into.
+// The sums the run folds its inputs into, band by band, and the counts the
+// bands are rounded into.
 //
 // The camera frame is cut into bands of rows small enough for a band's part
 // of the sum to stay in cache while every input of a batch is folded into
-// it. When all inputs fit in one batch (a single pass), each worker holds
-// only the sum of its current band and turns it into counts in a ring of
-// slots as soon as the band is folded; otherwise the sum covers the camera
-// frame, and the counts of finished rows are packed at its front.
+// it. In a single pass each worker sums only the band it folds; in batches
+// the sum covers the frame (rss/rss_plan.h).
 #pragma once
 
 #include "maps/maps.h"
 #include "rss/band_queue.h"
-#include "rss/rss_fold.h"
 #include "rss/rss_inputs.h"
-#include "rss/rss_units.h"
+#include "rss/rss_plan.h"
 
-#include <cstddef>
 #include <cstdint>
 
+// The storage of the sums, allocated and released by the run's thread. Who
+// writes what is given by the workers' views below.
 struct rss_sums_t {
-    // Fixed by the run's thread before any band is folded; read-only after.
-    const fold_kernels_t *kernels;
-    bool single_pass; // all inputs in one batch
-    int32_t width;    // camera frame
-    int32_t height;
-    int32_t band_rows; // camera rows per band
-    int32_t bands;     // 0 until the first input is to be folded
-
-    // Storage, allocated and released by the run's thread.
-    unsigned char *buffer[RSS_WORKERS]; // worker w's pieces: worker w only
-    dbl_map_t band[RSS_WORKERS];        // single pass: worker w's band of the sum: worker w only
-    dbl_map_t sum;    // in batches: the sum over the frame; a band's rows belong to
-                      // the worker that took the band, finished rows to the run's thread
-    bq_ring_t ring;   // the ready flags, and in a single pass the ring of finished bands
-    int_map_t result; // single pass: counts of rows not written ahead: the run's thread
+    unsigned char *buffer[RSS_WORKERS]; // a piece per worker
+    dbl_map_t band[RSS_WORKERS];        // single pass: a band of the sum per worker
+    dbl_map_t frame;                    // batches: the sum of the whole frame
+    unsigned char *ring;                // single pass: the plan's slots, a piece each
+    int_map_t kept;                     // single pass: result counts kept for the end
 };
 
-// The workers' piece buffers.
-[[nodiscard]] int32_t sums_alloc_buffers(rss_sums_t *s);
+// What one worker may write while it folds and rounds bands: its piece, the
+// sum rows of the bands it takes (its own band in a single pass; in batches
+// the frame's rows of the bands it takes), where it rounds counts to (in a
+// single pass the slots of the bands it rounds; in batches the run's thread
+// packs the counts of the bands it takes at the front of the frame's sum)
+// and its share of what the batch's members show.
+struct rss_worker_t {
+    unsigned char *piece;
+    double *sum;
+    unsigned char *counts;
+    member_work_t *work; // one per member of the batch
+};
 
-// Cuts the frame into bands and allocates what the bands need: a band of the
-// sum per worker, the result counts and the slots in a single pass; the
-// whole sum in batches. `single_pass` must be set.
-[[nodiscard]] int32_t sums_alloc(rss_sums_t *s, const rss_frame_t &frame,
-                                 std::size_t band_sum_bytes);
+// The workers' pieces, before the plan.
+[[nodiscard]] int32_t sums_alloc_pieces(rss_sums_t *s);
+
+// What the plan needs: the bands of the sum and the ring in a single pass,
+// the frame's sum in batches. Then the workers' views.
+[[nodiscard]] int32_t sums_alloc(rss_sums_t *s, const rss_plan_t &p);
+void sums_views(rss_sums_t *s, const rss_plan_t &p, rss_batch_t *b,
+                rss_worker_t workers[RSS_WORKERS]);
 
 // Releases everything; safe on a record never allocated.
 void sums_free(rss_sums_t *s);
 
-// First camera row of a band, and the row after its last.
-int32_t band_top(const rss_sums_t &s, int32_t band);
-int32_t band_end(const rss_sums_t &s, int32_t band);
+// A member's window rows that lie in a span of camera rows: the first, as a
+// row of its window, and how many (0 when none).
+struct member_rows_t {
+    int32_t first_row;
+    int32_t rows;
+};
+member_rows_t member_rows(const member_t &m, row_span_t span);
 
-// Reads every member's rows of a band and folds them into the worker's sum,
-// recording in the worker's share of the batch's work what it found. A
-// member that fails is told to the queue.
-void fold_band(const rss_sums_t &s, rss_batch_t *b, band_queue_t *q, int32_t worker, int32_t band);
+// Reads every member's rows of a band into the worker's piece, searches them
+// for valid data and folds them into the worker's sum rows. A member that
+// fails is told to the queue.
+void fold_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, band_queue_t *q,
+               int32_t band);
 
-// The band's sums are final: root and rounding into result counts, in the
-// band's slot in a single pass, else packed in place at the front of the
-// sum (bands must then be finished in order).
-void finish_band(const rss_sums_t &s, int32_t worker, int32_t band);
+// Rounds the band's final sums into counts: the root, rounded to a count, or
+// INT_MAP_INVALID.
+void round_band(const rss_plan_t &p, rss_worker_t *w, int32_t band);
 
-// The counts of a finished camera row in machine order: in its band's slot
-// in a single pass, packed at the front of the sum in batches.
-const unsigned char *finished_row(const rss_sums_t &s, int32_t row);
+// The counts of a rounded camera row, in machine order.
+const unsigned char *rounded_row(const rss_plan_t &p, const rss_worker_t &w, int32_t row);

@@ -70,7 +70,7 @@ bool fold_portable(const unsigned char *raw, double *sum, std::size_t n, double 
     return overflow;
 }
 
-void finish_portable(const double *sum, unsigned char *out, std::size_t n) {
+void round_portable(const double *sum, unsigned char *out, std::size_t n) {
     const auto *bytes = reinterpret_cast<const unsigned char *>(sum);
     for (std::size_t i = 0; i < n; ++i) {
         double x;
@@ -154,8 +154,8 @@ __attribute__((target("avx2"))) bool fold_avx2(const unsigned char *raw, double 
 // Four pixels per step. Every load comes before the store of the same step,
 // and the stores stay below the sums still to be read, so out may overlap
 // the sum from below.
-__attribute__((target("avx2"))) void finish_avx2(const double *sum, unsigned char *out,
-                                                 std::size_t n) {
+__attribute__((target("avx2"))) void round_avx2(const double *sum, unsigned char *out,
+                                                std::size_t n) {
     const __m256d round_max = _mm256_set1_pd(MAP_ROUND_MAX);
     const __m256d half = _mm256_set1_pd(0.5);
     const __m256d one = _mm256_set1_pd(1.0);
@@ -173,7 +173,7 @@ __attribute__((target("avx2"))) void finish_avx2(const double *sum, unsigned cha
         r = _mm256_blendv_pd(invalid, r, in_range);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 4 * i), _mm256_cvttpd_epi32(r));
     }
-    finish_portable(sum + i, out + 4 * i, n - i);
+    round_portable(sum + i, out + 4 * i, n - i);
 }
 
 __attribute__((target("avx2"))) void store_be_avx2(const unsigned char *counts, unsigned char *out,
@@ -191,14 +191,14 @@ __attribute__((target("avx2"))) void store_be_avx2(const unsigned char *counts, 
 #endif
 
 using fold_fn = bool (*)(const unsigned char *, double *, std::size_t, double);
-using finish_fn = void (*)(const double *, unsigned char *, std::size_t);
+using round_fn = void (*)(const double *, unsigned char *, std::size_t);
 using store_fn = void (*)(const unsigned char *, unsigned char *, std::size_t);
 
 } // namespace
 
 struct fold_kernels_t {
     fold_fn fold[2][2]; // [scaled][first]
-    finish_fn finish;
+    round_fn round;
     store_fn store_be;
     const char *name;
 };
@@ -207,14 +207,14 @@ namespace {
 
 constexpr fold_kernels_t PORTABLE = {{{fold_portable<false, false>, fold_portable<false, true>},
                                       {fold_portable<true, false>, fold_portable<true, true>}},
-                                     finish_portable,
+                                     round_portable,
                                      store_be_portable,
                                      "portable"};
 
 #ifdef KV_AVX2_KERNELS
 constexpr fold_kernels_t AVX2 = {{{fold_avx2<false, false>, fold_avx2<false, true>},
                                   {fold_avx2<true, false>, fold_avx2<true, true>}},
-                                 finish_avx2,
+                                 round_avx2,
                                  store_be_avx2,
                                  "avx2"};
 #endif
@@ -231,9 +231,6 @@ const fold_kernels_t *best_kernels() {
 
 // Chosen once, at start-up; never changed after.
 const fold_kernels_t *const BEST = best_kernels();
-
-// Tests only: what fold_kernels gives.
-const fold_kernels_t *g_kernels = BEST;
 
 template <typename Load>
 bool valid_extent(const unsigned char *p, int32_t n, int32_t *left, int32_t *right, Load load) {
@@ -264,12 +261,16 @@ bool valid_extent(const unsigned char *p, int32_t n, int32_t *left, int32_t *rig
 
 } // namespace
 
-const fold_kernels_t *fold_kernels() {
-    return g_kernels;
-}
-
 const fold_kernels_t *fold_best_kernels() {
     return BEST;
+}
+
+const fold_kernels_t *fold_portable_kernels() {
+    return &PORTABLE;
+}
+
+const char *fold_kernel_name(const fold_kernels_t *kernels) {
+    return kernels->name;
 }
 
 bool fold_row(const fold_kernels_t *kernels, const unsigned char *raw, double *sum, std::size_t n,
@@ -287,9 +288,9 @@ bool row_valid_extent(const unsigned char *raw, int32_t n, int32_t *left, int32_
     return valid_extent(raw, n, left, right, load_be32);
 }
 
-void finish_row(const fold_kernels_t *kernels, const double *sum, unsigned char *out,
-                std::size_t n) {
-    kernels->finish(sum, out, n);
+void round_row(const fold_kernels_t *kernels, const double *sum, unsigned char *out,
+               std::size_t n) {
+    kernels->round(sum, out, n);
 }
 
 bool result_valid_extent(const unsigned char *counts, int32_t n, int32_t *left, int32_t *right) {
@@ -299,12 +300,4 @@ bool result_valid_extent(const unsigned char *counts, int32_t n, int32_t *left, 
 void store_be_counts(const fold_kernels_t *kernels, const unsigned char *counts, unsigned char *out,
                      std::size_t n) {
     kernels->store_be(counts, out, n);
-}
-
-const char *fold_kernel_name() {
-    return g_kernels->name;
-}
-
-void fold_use_portable(bool portable) {
-    g_kernels = portable ? &PORTABLE : BEST;
 }

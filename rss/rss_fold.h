@@ -1,8 +1,7 @@
-// Per-pixel kernels of the streaming RSS run. They work on rows of phase
-// counts as a data file stores them (big-endian) and on rows of the running
-// sum of squares, and give, pixel for pixel, exactly what the map operations
-// give when the run goes step by step (widen, scale, square, add; root and
-// rounding at the end).
+// Per-pixel kernels of the RSS run. They work on rows of phase counts as a
+// data file stores them (big-endian) and on rows of the running sum of
+// squares, with the map operations' arithmetic, pixel for pixel: widen,
+// scale, square, add; root and rounding at the end.
 //
 // The sum marks an invalid pixel with a NaN instead of DBL_MAP_INVALID: a NaN
 // carries itself through every later addition, so the inner loop needs no
@@ -12,17 +11,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// A set of kernels (portable, or AVX2 where the processor has it). The run
-// takes its set once, at its start, and hands it down.
+// A set of kernels (portable, or AVX2 where the processor has it). The run's
+// plan holds the set it uses.
 struct fold_kernels_t;
 
-// The best the processor has.
+// The best the processor has, and the portable set (which tests and
+// benchmarks choose through the tuning, rss/rss_tuning.h).
 const fold_kernels_t *fold_best_kernels();
+const fold_kernels_t *fold_portable_kernels();
 
-// The kernels tests and benchmarks ask for: the best, unless
-// fold_use_portable asked for the portable ones. The run itself never
-// reads this choice; its caller passes it in the tuning.
-const fold_kernels_t *fold_kernels();
+// "avx2" or "portable".
+const char *fold_kernel_name(const fold_kernels_t *kernels);
 
 // How one input enters the sum.
 struct fold_params_t {
@@ -50,19 +49,12 @@ bool row_valid_extent(const unsigned char *raw, int32_t n, int32_t *left, int32_
 // 67108863. The counts go to `out` in machine order, 4 bytes each; out may
 // overlap the sum's own storage as long as it does not start after sum (the
 // run packs the result into the sum map this way).
-void finish_row(const fold_kernels_t *kernels, const double *sum, unsigned char *out,
-                std::size_t n);
+void round_row(const fold_kernels_t *kernels, const double *sum, unsigned char *out, std::size_t n);
 
 // Extends the valid extent of the result by one row of n counts written by
-// finish_row; as row_valid_extent.
+// round_row; as row_valid_extent.
 bool result_valid_extent(const unsigned char *counts, int32_t n, int32_t *left, int32_t *right);
 
 // Copies n phase counts from machine order to the file's big-endian order.
 void store_be_counts(const fold_kernels_t *kernels, const unsigned char *counts, unsigned char *out,
                      std::size_t n);
-
-// The name of fold_kernels() (for benchmarks and tests).
-const char *fold_kernel_name();
-
-// Forces the portable kernels (tests compare both on the same data).
-void fold_use_portable(bool portable);

@@ -1,7 +1,9 @@
 // Opening, checking and batching the inputs of the RSS run.
 #include "rss/rss_inputs.h"
 
+#include "datafile/header_image.h"
 #include "maps/maps.h"
+#include "support/platform_internal.h"
 #include "support/support.h"
 
 #include <algorithm>
@@ -26,21 +28,6 @@ void keep_attributes(member_t &m, const df_hdr_t &h) {
     m.units = rss_input_units_t{h.IntfScaleFactor, h.ObliquityFactor, h.WavelengthIn, h.PhaseRes};
 }
 
-// The first input fixes the frame and, unless the run's setting did, the
-// output phase resolution.
-void set_up_frame(rss_frame_t *frame, const member_t &m) {
-    frame->camera_width = m.camera_width;
-    frame->camera_height = m.camera_height;
-    frame->pixel_width = m.pixel_width;
-    frame->pixel_height = m.pixel_height;
-    frame->camera_res = m.camera_res;
-    frame->scale_factor = m.units.scale_factor;
-    frame->wavelength = m.units.wavelength;
-    if (frame->out_phase_res == -1) {
-        frame->out_phase_res = m.units.phase_res;
-    }
-}
-
 void close_stream(rss_inputs_t *in, std::FILE **stream) {
     if (*stream != nullptr) {
         std::fclose(*stream);
@@ -57,12 +44,19 @@ void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
         return;
     }
     ++in->open_files;
-    // The block is read in large pieces at explicit offsets; a stream buffer
-    // would only add a copy and memory.
+    // The file is read in large pieces at explicit offsets, the header in one
+    // read of as much as the longest header; a stream buffer would only add
+    // a copy and memory.
     std::setvbuf(m.stream, nullptr, _IONBF, 0);
-    m.read_code = df_read_phase_head(m.stream, &in->info, &in->hdr, &m.block);
+    unsigned char head[DF_LONG_HEADER];
+    const std::size_t n = u_read_some_at(m.stream, head, sizeof head, 0);
+    m.read_code = df_phase_head_of(head, n, &in->info, &in->hdr, &m.block);
     if (m.read_code != 0) {
         return;
+    }
+    if (m.block.present) {
+        const window_t &w = m.block.window;
+        u_advise_reading(m.stream, m.block.offset + int64_t{4} * w.width * w.height);
     }
     keep_attributes(m, in->hdr);
     // The check looks at the phase window only when the map holds data; this
@@ -73,7 +67,7 @@ void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
     if (!m.block.present) {
         return;
     }
-    m.role = m.check_code == 0 ? ROLE_FOLD : ROLE_SCAN;
+    m.role = m.check_code == 0 ? ROLE_FOLD : ROLE_READ_WHOLE;
     if (m.role != ROLE_FOLD || m.number == 1) {
         return;
     }
@@ -86,22 +80,20 @@ void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
 
 } // namespace
 
-bool inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
+void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
     b->count = 0;
     b->folded = 0;
-    b->final = false;
-    b->two_workers = false;
     const int32_t batch_max = std::clamp(in->batch_max, 1, RSS_BATCH_MAX);
     while (in->next < in->count) {
         member_t &m = b->members[b->count];
         m = member_t{};
         m.number = in->next + 1;
         m.name = in->names[in->next];
-        m.role = ROLE_NONE;
+        m.role = ROLE_UNREAD;
         m.valid = NO_VALID_DATA;
         open_member(in, m, *frame);
         if (m.stream == nullptr && in->open_files > 0) {
-            return true; // tried again, alone, in the next batch
+            return; // tried again, alone, in the next batch
         }
         for (member_work_t(&work)[RSS_BATCH_MAX] : b->work) {
             work[b->count] = member_work_t{0, false, NO_VALID_DATA};
@@ -110,35 +102,38 @@ bool inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
         ++in->next;
 
         if (m.role == ROLE_FOLD && m.number == 1) {
-            set_up_frame(frame, m);
-            in->frame_set = true;
+            // The first input fixes the frame and, unless the run's setting
+            // did, the output phase resolution.
+            const df_hdr_t &h = in->hdr;
+            const int32_t res = frame->out_phase_res != -1 ? frame->out_phase_res : h.PhaseRes;
+            *frame = {h.CameraWidth, h.CameraHeight,    h.PixelWidth,   h.PixelHeight,
+                      h.CameraRes,   h.IntfScaleFactor, h.WavelengthIn, res};
         }
         if (m.role == ROLE_FOLD) {
             m.placed = window_within(m.block.window,
                                      window_t{0, 0, frame->camera_width, frame->camera_height});
             if (m.frame != FRAME_SAME || !m.placed) {
-                m.role = ROLE_SCAN;
+                m.role = ROLE_READ_WHOLE;
             }
         }
-        if (m.role == ROLE_NONE) {
+        if (m.role == ROLE_UNREAD) {
             close_stream(in, &m.stream);
         }
         if (m.role != ROLE_FOLD) {
-            return false; // nothing after an input that is not folded matters: it fails
+            return; // nothing after an input that is not folded matters: it fails
         }
         ++b->folded;
-        const double factor = unit_factor(*frame, m.units);
+        const double weight = in->weights != nullptr ? in->weights[m.number - 1] : 1.0;
+        const double factor = unit_factor(*frame, m.units) * weight;
         m.fold = fold_params_t{factor, unit_factor_applies(factor), m.number == 1};
-        b->final = in->next == in->count;
-        if (b->final || b->count >= batch_max) {
-            return false;
+        if (b->count >= batch_max) {
+            return;
         }
     }
-    return false;
 }
 
-void member_scan_rows(member_work_t *w, const unsigned char *counts, int32_t width,
-                      int32_t first_row, int32_t rows) {
+void member_find_valid(member_work_t *w, const unsigned char *counts, int32_t width,
+                       int32_t first_row, int32_t rows) {
     const std::size_t row_bytes = 4 * static_cast<std::size_t>(width);
     for (int32_t r = 0; r < rows; ++r) {
         if (row_valid_extent(counts + r * row_bytes, width, &w->valid.left, &w->valid.right)) {
@@ -150,26 +145,22 @@ void member_scan_rows(member_work_t *w, const unsigned char *counts, int32_t wid
     }
 }
 
-void inputs_scan_last(rss_batch_t *b, int32_t end, unsigned char *buffer,
-                      std::size_t buffer_bytes) {
+void inputs_read_last_whole(rss_batch_t *b, int32_t failed, unsigned char *piece) {
     const int32_t index = b->count - 1;
-    if (index < 0 || index >= end) {
+    if (index < 0 || index > failed || b->members[index].role != ROLE_READ_WHOLE) {
         return;
     }
     const member_t &m = b->members[index];
     member_work_t &w = b->work[RSS_MAIN][index];
-    if (m.role != ROLE_SCAN) {
-        return;
-    }
     const window_t &window = m.block.window;
     const int32_t per_piece =
-        static_cast<int32_t>(buffer_bytes / (4 * static_cast<std::size_t>(window.width)));
+        static_cast<int32_t>(RSS_PIECE_BYTES / (4 * static_cast<std::size_t>(window.width)));
     for (int32_t row = 0; row < window.height && w.read_code == 0; row += per_piece) {
         const int32_t rows = std::min(per_piece, window.height - row);
-        w.read_code = df_read_phase_at(m.stream, &m.block, int64_t{row} * window.width, buffer,
+        w.read_code = df_read_phase_at(m.stream, &m.block, int64_t{row} * window.width, piece,
                                        static_cast<std::size_t>(rows) * window.width);
         if (w.read_code == 0) {
-            member_scan_rows(&w, buffer, window.width, row, rows);
+            member_find_valid(&w, piece, window.width, row, rows);
         }
     }
 }

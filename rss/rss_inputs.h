@@ -1,21 +1,24 @@
 // The inputs of the RSS run, taken in batches whose files are open together:
-// each input's header is read and checked when it joins a batch, and what it
-// then needs (folding, a scan of its data, or nothing) follows from that.
+// each input's header is read and checked when it joins a batch, and what is
+// then read of it (band by band to be folded, whole, or nothing) follows
+// from that.
 #pragma once
 
 #include "datafile/datafile.h"
 #include "rss/rss_fold.h"
+#include "rss/rss_plan.h"
 #include "rss/rss_tuning.h"
 #include "rss/rss_units.h"
 
 #include <cstdint>
 #include <cstdio>
 
-// What an input does in its batch.
+// What is read of an input in its batch. Whatever is read is searched for
+// the input's valid data, which its report lines show.
 enum member_role : uint8_t {
-    ROLE_FOLD, // read band by band and folded into the sum
-    ROLE_SCAN, // read whole but not folded: it fails, and its data decides how
-    ROLE_NONE, // fails before its data matters; nothing is read
+    ROLE_FOLD,       // read band by band and folded into the sum
+    ROLE_READ_WHOLE, // read whole, not folded: it fails, and its data decides how
+    ROLE_UNREAD,     // fails before its data matters
 };
 
 // An input against the first input's camera frame.
@@ -53,7 +56,7 @@ struct member_t {
     df_phase_block_t block;  // the phase block, when present
     frame_match frame;       // against the first input (later inputs)
     bool placed;             // the phase window lies in the camera frame
-    fold_params_t fold;      // for ROLE_FOLD
+    fold_params_t fold;      // how it is folded (ROLE_FOLD): its unit factor times its coefficient
     bool overflow;           // merged from the workers
     valid_extent_t valid;    // merged from the workers
     rss_input_units_t units; // IntfScaleFactor, ObliquityFactor, WavelengthIn, PhaseRes
@@ -66,51 +69,45 @@ struct member_t {
     char check_text[DF_CHECK_MSG_SIZE];
 };
 
-constexpr int32_t RSS_WORKERS = 2;
-constexpr int32_t RSS_MAIN = 0;   // the run's own thread
-constexpr int32_t RSS_HELPER = 1; // the helper thread
-
 // Members are written by the run's thread while the batch is opened and only
 // read while it is folded; work[w] belongs to worker w while folding.
 struct rss_batch_t {
     member_t members[RSS_BATCH_MAX];
     member_work_t work[RSS_WORKERS][RSS_BATCH_MAX]; // [worker][member]
     int32_t count;
-    int32_t folded;   // members with ROLE_FOLD
-    bool final;       // its last member is the last input, folded
-    bool two_workers; // the helper takes bands too
+    int32_t folded; // members with ROLE_FOLD
 };
 
 // The input name table and the batches opened from it: the run's thread only.
 struct rss_inputs_t {
     const char *const *names;
     int32_t count;
-    int32_t batch_max;  // inputs open at once
-    int32_t next;       // index of the next input to open
-    int32_t open_files; // streams open now
-    bool frame_set;     // the first input has fixed the frame
-    df_hdr_t hdr;       // header of the input being opened
-    df_info_t info;     // filled by the reader, not used
+    const double *weights; // coefficient per input, or null (all 1)
+    int32_t batch_max;     // inputs open at once
+    int32_t next;          // index of the next input to open
+    int32_t open_files;    // streams open now
+    df_hdr_t hdr;          // header of the input being opened
+    df_info_t info;        // filled by the reader, not used
 };
 
 // Opens the next batch of inputs: reads and checks each header, and fixes
 // the frame with the first input (frame->out_phase_res must be set when the
 // run's setting gives it, and -1 otherwise). A batch ends after the last
-// input, after batch_max inputs, or after an input that is not folded
-// (nothing after it matters: it fails). Yields true when an input could not
-// be opened while others were open (perhaps too many open files): it is
-// tried again first in the next batch.
-bool inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame);
+// input, after batch_max inputs, after an input that is not folded (nothing
+// after it matters: it fails), or before an input that could not be opened
+// while others were (perhaps too many open files): that one is tried again
+// first in the next batch.
+void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame);
 
-// Extends a worker's valid extent of a member by `rows` rows of big-endian
-// counts, the first of which is window row first_row.
-void member_scan_rows(member_work_t *w, const unsigned char *counts, int32_t width,
-                      int32_t first_row, int32_t rows);
+// Extends what a worker found of a member's valid data by `rows` rows of
+// big-endian counts, the first of which is window row first_row.
+void member_find_valid(member_work_t *w, const unsigned char *counts, int32_t width,
+                       int32_t first_row, int32_t rows);
 
-// Reads the batch's last member whole when it is only scanned (and still
-// matters), into the run's thread's share of the work; `buffer` holds
-// buffer_bytes, at least one row.
-void inputs_scan_last(rss_batch_t *b, int32_t end, unsigned char *buffer, std::size_t buffer_bytes);
+// Reads the batch's last member whole when that is its role (and no earlier
+// member has failed), into the work of the run's thread; `piece` holds
+// RSS_PIECE_BYTES.
+void inputs_read_last_whole(rss_batch_t *b, int32_t failed, unsigned char *piece);
 
 // Merges what both workers found into the members.
 void inputs_merge_work(rss_batch_t *b);

@@ -1,73 +1,65 @@
-// The output file of the RSS run, through its life: made (created or
-// emptied) before any input matters, possibly written ahead of the end while
-// inputs are still folded, and in the end written whole, completed, or
-// emptied again when the run fails.
+// The output file of the run, through its life: made (created or emptied)
+// before any input is read, perhaps written ahead of the end while inputs are
+// still folded, and ended once: completed with the result, or, when the run
+// fails, emptied again. Every decision about the file is made here.
 #pragma once
 
 #include "datafile/datafile.h"
+#include "rss/rss_units.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 enum output_state : uint8_t {
-    OUT_NOT_MADE,      // not yet created or emptied, or that failed
-    OUT_EMPTIED,       // created or emptied; the result is still to come
-    OUT_WHOLE_ONLY,    // as emptied, but it cannot be written ahead
-    OUT_AHEAD,         // rows of the result written ahead, the header's place kept
-    OUT_AHEAD_FAILED,  // writing ahead failed: the rows written are not all there
-    OUT_AHEAD_DROPPED, // reopened to write ahead, which could not start; holds no result
-    OUT_WRITTEN,       // the result is in it, whole
-    OUT_FAILED,        // writing the result failed; left as the writing left it
+    OUT_EMPTIED, // made; nothing of the result in it
+    OUT_AHEAD,   // rows of the result written ahead, the header's place kept
+    OUT_BROKEN,  // written ahead, and that failed: it may hold part of a result
+    OUT_CLOSED,  // ended
 };
 
 // The run's thread only.
 struct rss_output_t {
     const char *name;
-    bool whole_only; // never written ahead: a name behind a byte-order mark, or as tuned
+    bool may_write_ahead; // as the tuning allows, under a narrow name, a regular file
     output_state state;
     std::FILE *file;    // open while written ahead
     std::size_t header; // bytes kept for the header when written ahead
-    int32_t next_row;   // next camera row to write ahead
+    int32_t next_row;   // the next camera row to write ahead
 };
 
-// Creates or empties the file: OUT_NOT_MADE to OUT_EMPTIED; false (and it
-// stays OUT_NOT_MADE) when that fails.
-bool output_make(rss_output_t *o);
+// Creates or empties the file (OUT_EMPTIED); false when that fails.
+bool output_make(rss_output_t *o, const char *name, bool write_ahead);
 
-// Whether writing ahead may still begin (made, and nothing tried yet).
-bool output_may_begin_ahead(const rss_output_t *o);
+// Starts writing ahead from camera row first_row when the file allows it:
+// OUT_AHEAD. A file that cannot be opened again gives it up for good (the
+// result is written whole at the end); one that opens and then fails is
+// OUT_BROKEN. `record` decides the header's length.
+void output_begin_ahead(rss_output_t *o, const df_hdr_t *record, int32_t first_row);
 
-// Starts writing ahead from camera row first_row, when the file allows it:
-// only a regular file can take its header last, and a name behind a
-// byte-order mark would take memory to open, which this optional path must
-// not. `record` decides the header's length. False when not writing ahead
-// (for good: the result is then written whole at the end).
-bool output_begin_ahead(rss_output_t *o, const df_hdr_t *record, int32_t first_row);
-
-// Whether rows may still be written ahead (OUT_AHEAD).
-bool output_writing_ahead(const rss_output_t *o);
-
-// Whether writing ahead has begun, failed since or not: rows go to the file
-// and are not kept.
-bool output_ahead_started(const rss_output_t *o);
-
-// Appends rows written ahead; the failure is kept for the end.
+// Appends rows written ahead; a failure turns OUT_AHEAD into OUT_BROKEN.
 void output_write_ahead(rss_output_t *o, const void *bytes, std::size_t n);
 
-enum ahead_result : uint8_t { AHEAD_DONE, AHEAD_NOT_WRITTEN, AHEAD_FAILED };
+// The trimmed result in memory for the library's writer, made only when it
+// is needed: the map, or null when its rows are no longer kept.
+struct output_whole_t {
+    const int_map_t *(*make)(void *context);
+    void *context;
+};
 
-// Completes a file written ahead with its header (its rows must all be
-// written) and closes it: AHEAD_DONE (OUT_WRITTEN), AHEAD_FAILED (OUT_FAILED),
-// or AHEAD_NOT_WRITTEN when nothing was written ahead.
-ahead_result output_complete(rss_output_t *o, const df_hdr_t *record, const window_t *window);
+// Ends the file. With a record (the result is there): completes a file
+// written ahead with its header, or else writes the result whole; yields 0
+// or the code of the failure, and the file holds what the writing left.
+// Without one (the run failed): a file that may hold part of a result is
+// emptied again; yields ERR_CANT_CREATE_FILE when it cannot be, else 0.
+// OUT_CLOSED in every case.
+[[nodiscard]] int32_t output_end(rss_output_t *o, const df_hdr_t *record, const window_t *window,
+                                 output_whole_t whole);
 
-// Writes the result whole with the library's writer: OUT_WRITTEN, or
-// OUT_FAILED with the writer's code.
-[[nodiscard]] int32_t output_write_whole(rss_output_t *o, const df_hdr_t *record,
-                                         const int_map_t *result);
-
-// The run ends: a file still open is closed, and when the run failed, one
-// written ahead (and not yet settled by the result's writing) is emptied
-// again, as it was made at the start.
-void output_close(rss_output_t *o, bool run_failed);
+// The record the result is written under: the latest input time stamp (its
+// low 32 bits), the first input's pixel size, lateral resolution, camera
+// size, scale factor and wavelength, the output phase resolution, an
+// ObliquityFactor of 1 and the comment naming the number of inputs. Every
+// other field is zero.
+void output_record(const rss_frame_t &frame, int64_t latest_time, int32_t input_count,
+                   df_hdr_t *record);

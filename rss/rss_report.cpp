@@ -1,7 +1,6 @@
 // Report lines and messages of the RSS run.
 #include "rss/rss_report.h"
 
-#include "rss/rss_units.h"
 #include "support/support.h"
 
 #include <algorithm>
@@ -71,8 +70,8 @@ void report_attributes(const rss_sink_t *sink, const member_t &m, const window_t
     line(sink, "%-*s = %g nm\n", LABEL_WIDTH, "WavelengthIn",
          static_cast<double>(m.units.wavelength) * 1e9);
     line(sink, "%-*s = %g\n", LABEL_WIDTH, "ObliquityFactor", m.units.obliquity);
-    report_word(sink, "PhaseRes", phase_res_word(m.units.phase_res));
-    report_fringe(sink, "VornRes", counts_per_fringe(m.units.phase_res));
+    report_word(sink, "PhaseRes", df_phase_res_name(m.units.phase_res));
+    report_fringe(sink, "VornRes", df_counts_per_fringe(m.units.phase_res));
     piece(sink, "\n");
 }
 
@@ -115,8 +114,8 @@ void report_output(const rss_sink_t *sink, const char *out_name, int32_t phase_r
                    int32_t out_phase_res) {
     report_quoted(sink, "RssOutFile", out_name);
     if (phase_res_setting != -1) {
-        report_word(sink, "Output PhaseRes", phase_res_word(out_phase_res));
-        report_fringe(sink, "Output VornRes", counts_per_fringe(out_phase_res));
+        report_word(sink, "Output PhaseRes", df_phase_res_name(out_phase_res));
+        report_fringe(sink, "Output VornRes", df_counts_per_fringe(out_phase_res));
     }
 }
 
@@ -166,6 +165,12 @@ int32_t report_member(const rss_sink_t *sink, const member_t &m, bool verbose,
         return ERR_IMPROPER_WINDOW;
     }
     return m.overflow ? ERR_FP_OVERFLOW : 0;
+}
+
+void report_output_not_emptied(const rss_sink_t *sink, const char *out_name) {
+    report_message(sink,
+                   "Output file \"%s\" could not be emptied again: it may hold part of a result",
+                   out_name);
 }
 
 void report_result_window(const rss_sink_t *sink, const window_t &window) {

@@ -1,6 +1,6 @@
-// What the RSS run writes about its output and its inputs, in the order a
-// run that takes its inputs one by one writes it: report text and messages,
-// both through the caller's sink.
+// What the RSS run writes about its output and its inputs, report text and
+// messages, through the caller's sink: the output's lines, then each input's
+// lines in input order up to the first input that fails, its message last.
 #pragma once
 
 #include "rss/rss.h"
@@ -28,10 +28,14 @@ void report_output(const rss_sink_t *sink, const char *out_name, int32_t phase_r
 
 // Writes what the run writes for one input of a batch (its report lines when
 // verbose, and the message of its failure) and yields the code that ends the
-// run there, 0 to go on. A library code's name is left to the caller. Moves *latest_time on to the
-// input's time stamp.
+// run there, 0 to go on. A library code's name is left to the caller. Moves
+// *latest_time on to the input's time stamp.
 [[nodiscard]] int32_t report_member(const rss_sink_t *sink, const member_t &m, bool verbose,
                                     int64_t *latest_time);
+
+// The message of a failed run whose output file could not be emptied again:
+// it may hold part of a result.
+void report_output_not_emptied(const rss_sink_t *sink, const char *out_name);
 
 // The report lines of the result's window, and the lines after writing it.
 void report_result_window(const rss_sink_t *sink, const window_t &window);

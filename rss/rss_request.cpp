@@ -5,51 +5,33 @@
 #include "rss/rss_report.h"
 #include "support/platform_internal.h"
 
+#include <cmath>
+#include <iterator>
+
 namespace {
 
-struct rss_error_t {
-    int32_t code;
-    const char *name;
-    const char *format;
-};
-
-constexpr rss_error_t RSS_ERRORS[] = {
-#define RSS_ERROR_ENTRY(name, number, format) {number, #name, format},
-    RSS_ERROR_LIST(RSS_ERROR_ENTRY)
-#undef RSS_ERROR_ENTRY
-};
-
-const rss_error_t *own_error(int32_t code) {
-    for (const rss_error_t &e : RSS_ERRORS) {
-        if (e.code == code) {
-            return &e;
-        }
-    }
-    return nullptr;
-}
-
-// A name as the command line takes it: narrow, so one that looks like a
-// 16-bit path would be read past its end.
-bool accessible(const char *name) {
-    return !u_path_has_wide_mark(name) && u_is_regular_file(name);
-}
+// The run's own codes are RSS_ERR_OUTPUT_IS_INPUT and the six after it.
+#define RSS_ERROR_NAME(name, number, format) #name,
+#define RSS_ERROR_FORMAT(name, number, format) format,
+constexpr const char *NAMES[] = {RSS_ERROR_LIST(RSS_ERROR_NAME)};
+constexpr const char *FORMATS[] = {RSS_ERROR_LIST(RSS_ERROR_FORMAT)};
+static_assert(std::size(NAMES) == RSS_ERR_NO_VALID_RESULT - RSS_ERR_OUTPUT_IS_INPUT + 1);
 
 } // namespace
 
 const char *rss_error_name(int32_t code) {
-    const rss_error_t *e = own_error(code);
-    return e != nullptr ? e->name : u_error_text(code);
+    return report_is_own_code(code) ? NAMES[code - RSS_ERR_OUTPUT_IS_INPUT] : u_error_text(code);
 }
 
 const char *rss_error_format(int32_t code) {
-    const rss_error_t *e = own_error(code);
-    return e != nullptr ? e->format : u_error_meaning(code);
+    return report_is_own_code(code) ? FORMATS[code - RSS_ERR_OUTPUT_IS_INPUT]
+                                    : u_error_meaning(code);
 }
 
-bool rss_request_is_valid(const rss_request_t *q, int32_t min_count) {
-    if (q == nullptr || q->out_name == nullptr || (q->names == nullptr && q->count != 0) ||
-        q->count < min_count || q->count > RSS_MAX_INPUTS || q->phase_res < -1 ||
-        q->phase_res > 2) {
+bool rss_request_is_valid(const rss_request_t *q) {
+    if (q == nullptr || (q->out_name == nullptr && q->budget == nullptr) || q->names == nullptr ||
+        q->count < 1 || q->count > RSS_MAX_INPUTS || q->phase_res < -1 || q->phase_res > 2 ||
+        (q->budget != nullptr && q->budget->rows == nullptr)) {
         return false;
     }
     for (const void *place : q->reserved) {
@@ -58,7 +40,8 @@ bool rss_request_is_valid(const rss_request_t *q, int32_t min_count) {
         }
     }
     for (int32_t i = 0; i < q->count; ++i) {
-        if (q->names[i] == nullptr) {
+        const double c = q->weights != nullptr ? q->weights[i] : 1.0;
+        if (q->names[i] == nullptr || !std::isfinite(c) || c < 0.0) {
             return false;
         }
     }
@@ -94,22 +77,30 @@ int32_t rss_check_request(const rss_request_t *q, const rss_sink_t *sink) {
         report_message(sink, "No input files specified");
         return ERR_INVALID_PARAM;
     }
+    // One status call per input: is it a regular file, and is it the output?
+    u_file_id_t out_id;
+    const bool out_exists = q->out_name != nullptr && !u_path_has_wide_mark(q->out_name) &&
+                            u_file_identity(q->out_name, &out_id);
+    bool output_is_input = false;
     for (int32_t i = 0; i < q->count; ++i) {
-        if (q->names[i] == nullptr || !accessible(q->names[i])) {
-            report_message(sink, "Cannot access input file \"%s\"",
-                           q->names[i] != nullptr ? q->names[i] : "");
+        const char *name = q->names[i];
+        u_file_id_t id;
+        if (name == nullptr || u_path_has_wide_mark(name) ||
+            !(out_exists ? u_regular_file_identity(name, &id) : u_is_regular_file(name))) {
+            report_message(sink, "Cannot access input file \"%s\"", name != nullptr ? name : "");
             return ERR_CANT_OPEN_FILE;
         }
+        output_is_input = output_is_input || (out_exists && u_same_file_id(&out_id, &id));
     }
-    if (q->out_name == nullptr) {
+    if (q->out_name == nullptr && q->budget == nullptr) {
         report_message(sink, "No output file specified");
         return ERR_INVALID_PARAM;
     }
-    if (u_path_has_wide_mark(q->out_name)) {
+    if (q->out_name != nullptr && u_path_has_wide_mark(q->out_name)) {
         report_message(sink, rss_error_format(RSS_ERR_CANNOT_CREATE_OUTPUT), q->out_name);
         return RSS_ERR_CANNOT_CREATE_OUTPUT;
     }
-    if (rss_output_is_input(q->out_name, q->names, q->count)) {
+    if (output_is_input) {
         report_message(sink, rss_error_format(RSS_ERR_OUTPUT_IS_INPUT), q->out_name);
         return RSS_ERR_OUTPUT_IS_INPUT;
     }

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-// The request's shape: an output name, min_count to RSS_MAX_INPUTS names,
-// none null, a phase resolution of -1..2, and nothing in the reserve.
-bool rss_request_is_valid(const rss_request_t *request, int32_t min_count);
+// The request's shape: an output name, 1 to RSS_MAX_INPUTS names, none
+// null, a phase resolution of -1..2, and nothing in the reserve.
+bool rss_request_is_valid(const rss_request_t *request);
 
 // True when out_name names the same file as one of the inputs (links
 // followed); false when it names no file yet.

@@ -1,73 +1,60 @@
-// The result of the RSS run, taken in order on the run's thread.
+// The result of the run, taken in order on the run's thread.
 #include "rss/rss_result.h"
 
 #include <algorithm>
-#include <cassert>
 #include <climits>
 #include <cstring>
 
 namespace {
 
-// The counts of a finished camera row, in machine order: in batches packed
-// at the front of the sum; in a single pass in the slot of its band until
-// the band is taken, and kept in the result map afterwards while nothing is
-// written ahead. Null for a row that was not kept: it holds no valid count.
-const unsigned char *counts_row(const rss_result_t &r, const rss_sums_t &s, int32_t row) {
-    if (s.single_pass) {
-        if (row < r.stored_end) {
-            return reinterpret_cast<const unsigned char *>(s.result.matrix +
-                                                           static_cast<std::size_t>(s.width) * row);
+// The counts of a rounded camera row, in machine order, once `taken` bands
+// have been taken: in batches packed at the front of the sum; in a single
+// pass in the slot of its band until the band is taken, and then in the kept
+// rows while nothing is written ahead. Null for a row that was not kept: it
+// holds no valid count.
+const unsigned char *counts_row(const rss_result_t &r, const rss_plan_t &p, const rss_sums_t &s,
+                                const rss_worker_t &w, int32_t row, int32_t taken) {
+    if (p.mode == MODE_SINGLE_PASS) {
+        if (row < r.kept_rows) {
+            return reinterpret_cast<const unsigned char *>(s.kept.matrix +
+                                                           static_cast<std::size_t>(p.width) * row);
         }
-        if (row / s.band_rows < r.accepted) {
+        if (row / p.band_rows < taken) {
             return nullptr;
         }
     }
-    return finished_row(s, row);
+    return rounded_row(p, w, row);
 }
 
-// Writes camera rows [first, end) over the columns of the span to the file
-// written ahead, in file order, through the run's thread's piece buffer
+// Writes camera rows [first, first + rows) over the columns of the span to
+// the file written ahead, in file order, through the run's thread's piece
 // (free between bands).
-void write_rows(const rss_result_t &r, const rss_sums_t &s, rss_output_t *o, int32_t first,
-                int32_t end) {
+void write_rows(const rss_result_t &r, const rss_plan_t &p, const rss_sums_t &s,
+                const rss_worker_t &w, rss_output_t *o, int32_t rows, int32_t taken) {
     const std::size_t values = static_cast<std::size_t>(r.span_right - r.span_left + 1);
     const int32_t per_piece = static_cast<int32_t>(RSS_PIECE_BYTES / (4 * values));
-    unsigned char *piece = s.buffer[RSS_MAIN];
-    for (int32_t row = first; row < end && output_writing_ahead(o);) {
-        const int32_t rows = std::min(per_piece, end - row);
-        for (int32_t i = 0; i < rows; ++i) {
-            unsigned char *out = piece + 4 * values * i;
-            if (const unsigned char *counts = counts_row(r, s, row + i); counts != nullptr) {
-                store_be_counts(s.kernels, counts + 4 * r.span_left, out, values);
+    while (rows > 0 && o->state == OUT_AHEAD) {
+        const int32_t n = std::min(per_piece, rows);
+        for (int32_t i = 0; i < n; ++i) {
+            unsigned char *out = w.piece + 4 * values * i;
+            if (const unsigned char *counts = counts_row(r, p, s, w, o->next_row + i, taken)) {
+                store_be_counts(p.kernels, counts + 4 * r.span_left, out, values);
             } else {
                 for (std::size_t v = 0; v < values; ++v) { // INT_MAP_INVALID, big-endian
                     std::memcpy(out + 4 * v, "\x7F\xFF\xFF\xF8", 4);
                 }
             }
         }
-        output_write_ahead(o, piece, 4 * values * static_cast<std::size_t>(rows));
-        row += rows;
+        output_write_ahead(o, w.piece, 4 * values * static_cast<std::size_t>(n));
+        o->next_row += n;
+        rows -= n;
     }
-}
-
-// Starts writing ahead once valid counts have reached both edges of the
-// span: the trimmed result then spans exactly its columns, and every row
-// from the first valid one on belongs to it.
-void maybe_begin_ahead(const rss_result_t &r, rss_output_t *o, const rss_frame_t &frame,
-                       int32_t input_count) {
-    if (r.valid.top < 0 || r.valid.left != r.span_left || r.valid.right != r.span_right ||
-        !output_may_begin_ahead(o)) {
-        return;
-    }
-    df_hdr_t record;
-    rss_output_record(frame, 0, input_count, &record); // the header's length depends on it
-    output_begin_ahead(o, &record, r.valid.top);
 }
 
 } // namespace
 
 rss_result_t result_start() {
-    return rss_result_t{{-1, -1, INT32_MAX, -1}, 0, INT32_MAX, 0, 0};
+    return rss_result_t{{-1, -1, INT32_MAX, -1}, 0, INT32_MAX, 0};
 }
 
 void result_add_span(rss_result_t *r, const rss_batch_t &b) {
@@ -81,34 +68,37 @@ void result_add_span(rss_result_t *r, const rss_batch_t &b) {
     }
 }
 
-void result_accept_band(rss_result_t *r, const rss_sums_t &s, rss_output_t *o,
-                        const rss_frame_t &frame, int32_t input_count, int32_t band) {
-    assert(band == r->accepted); // in order: batches pack counts over finished rows
-    if (!s.single_pass) {
-        finish_band(s, RSS_MAIN, band);
+void result_take_band(rss_result_t *r, const rss_plan_t &p, rss_sums_t *s, rss_worker_t *w,
+                      rss_output_t *o, const rss_frame_t &frame, int32_t input_count,
+                      int32_t band) {
+    if (p.mode == MODE_BATCHES) {
+        round_band(p, w, band);
     }
-    const int32_t top = band_top(s, band);
-    const int32_t end = band_end(s, band);
-    for (int32_t row = top; row < end; ++row) {
-        if (result_valid_extent(counts_row(*r, s, row), s.width, &r->valid.left, &r->valid.right)) {
-            if (r->valid.top < 0) {
-                r->valid.top = row;
-            }
+    const row_span_t span = band_span(p, band);
+    for (int32_t row = span.top; row < span.top + span.rows; ++row) {
+        if (result_valid_extent(counts_row(*r, p, *s, *w, row, band), p.width, &r->valid.left,
+                                &r->valid.right)) {
+            r->valid.top = r->valid.top < 0 ? row : r->valid.top;
             r->valid.bottom = row;
         }
     }
-    maybe_begin_ahead(*r, o, frame, input_count);
-    if (output_ahead_started(o)) {
-        if (o->next_row <= r->valid.bottom) {
-            write_rows(*r, s, o, o->next_row, r->valid.bottom + 1);
-            o->next_row = r->valid.bottom + 1;
-        }
-    } else if (s.single_pass) {
-        std::memcpy(s.result.matrix + static_cast<std::size_t>(s.width) * top,
-                    counts_row(*r, s, top), 4 * static_cast<std::size_t>(s.width) * (end - top));
-        r->stored_end = end;
+    // Once valid counts have reached both edges of the span, the trimmed
+    // result spans exactly its columns, and every row from the first valid
+    // one on belongs to it.
+    if (r->valid.top >= 0 && r->valid.left == r->span_left && r->valid.right == r->span_right &&
+        o->state == OUT_EMPTIED) {
+        df_hdr_t record;
+        output_record(frame, 0, input_count, &record); // the header's length depends on it
+        output_begin_ahead(o, &record, r->valid.top);
     }
-    r->accepted = band + 1;
+    if (o->state == OUT_AHEAD || o->state == OUT_BROKEN) {
+        write_rows(*r, p, *s, *w, o, r->valid.bottom + 1 - o->next_row, band);
+    } else if (p.mode == MODE_SINGLE_PASS && o->state == OUT_EMPTIED) {
+        std::memcpy(s->kept.matrix + static_cast<std::size_t>(p.width) * span.top,
+                    rounded_row(p, *w, span.top),
+                    4 * static_cast<std::size_t>(p.width) * span.rows);
+        r->kept_rows = span.top + span.rows;
+    }
 }
 
 bool result_window(const rss_result_t &r, window_t *window) {
@@ -121,30 +111,45 @@ bool result_window(const rss_result_t &r, window_t *window) {
     return true;
 }
 
-int32_t result_write(const rss_result_t &r, rss_sums_t *s, rss_output_t *o, const df_hdr_t *record,
+namespace {
+
+struct packing_t {
+    const rss_result_t &r;
+    const rss_plan_t &p;
+    rss_sums_t *s;
+    const rss_worker_t &w;
+    bool ahead; // rows went to the file written ahead
+    window_t window;
+    int_map_t whole;
+};
+
+// The kept rows packed into the trimmed result: all of them in batches, and
+// in a single pass while nothing went ahead. They lie one camera row after
+// another; rows move towards the front only, so each lands on counts
+// already moved.
+const int_map_t *pack_kept_rows(void *context) {
+    packing_t &k = *static_cast<packing_t *>(context);
+    if (k.p.mode == MODE_SINGLE_PASS && k.ahead) {
+        return nullptr;
+    }
+    auto *packed = k.p.mode == MODE_BATCHES ? reinterpret_cast<unsigned char *>(k.s->frame.matrix)
+                                            : reinterpret_cast<unsigned char *>(k.s->kept.matrix);
+    const std::size_t row_bytes = 4 * static_cast<std::size_t>(k.window.width);
+    for (int32_t i = 0; i < k.window.height; ++i) {
+        const unsigned char *row = counts_row(k.r, k.p, *k.s, k.w, k.window.y + i, k.p.bands);
+        std::memmove(packed + i * row_bytes, row + 4 * k.window.x, row_bytes);
+    }
+    k.whole = {static_cast<uint32_t>(k.window.width) * k.window.height, k.window,
+               reinterpret_cast<int32_t *>(packed)};
+    return &k.whole;
+}
+
+} // namespace
+
+int32_t result_write(const rss_result_t &r, const rss_plan_t &p, rss_sums_t *s,
+                     const rss_worker_t &w, rss_output_t *o, const df_hdr_t *record,
                      const window_t &window) {
-    if (output_writing_ahead(o)) {
-        write_rows(r, *s, o, o->next_row, window.y + window.height);
-    }
-    const ahead_result ahead = output_complete(o, record, &window);
-    if (ahead == AHEAD_FAILED && s->single_pass) {
-        // Rows written ahead are not kept: the result cannot be written
-        // whole any more, as the writer fails on a file that cannot be written.
-        return ERR_CANT_WRITE_FILE;
-    }
-    if (ahead == AHEAD_DONE) {
-        return 0;
-    }
-    // The counts lie one camera row after another; rows move towards the
-    // front only, so each lands on counts already moved.
-    unsigned char *packed = s->single_pass ? reinterpret_cast<unsigned char *>(s->result.matrix)
-                                           : reinterpret_cast<unsigned char *>(s->sum.matrix);
-    const std::size_t row_bytes = 4 * static_cast<std::size_t>(window.width);
-    for (int32_t i = 0; i < window.height; ++i) {
-        std::memmove(packed + i * row_bytes, counts_row(r, *s, window.y + i) + 4 * window.x,
-                     row_bytes);
-    }
-    const int_map_t result = {static_cast<uint32_t>(window.width) * window.height, window,
-                              reinterpret_cast<int32_t *>(packed)};
-    return output_write_whole(o, record, &result);
+    write_rows(r, p, *s, w, o, window.y + window.height - o->next_row, p.bands);
+    packing_t packing = {r, p, s, w, o->state == OUT_AHEAD || o->state == OUT_BROKEN, window, {}};
+    return output_end(o, record, &window, {pack_kept_rows, &packing});
 }

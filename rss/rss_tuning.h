@@ -1,6 +1,7 @@
-// What the run's callers inside the project reach beyond <kelvorin/rss.h>:
-// the sizes the streaming run works with, and the input/output identity
-// check the entry makes before it asks to overwrite.
+// What the project's own callers reach beyond <kelvorin/rss.h>: the run with
+// a tuning, through which tests and benchmarks reach several bands and
+// batches with small inputs, the run without its helper thread or without
+// writing ahead, and the portable kernels.
 #pragma once
 
 #include "rss/rss.h"
@@ -12,8 +13,6 @@ struct fold_kernels_t;
 
 constexpr int32_t RSS_BATCH_MAX = 64;
 
-// Tests shrink these to reach several bands and batches, and the run without
-// its helper thread, with small inputs.
 struct rss_tuning_t {
     std::size_t band_sum_bytes;              // bytes of the sum per band (at least one row)
     int32_t batch_max;                       // inputs open at once, 1 to RSS_BATCH_MAX
@@ -26,7 +25,6 @@ struct rss_tuning_t {
 // input of a batch is folded into it), RSS_BATCH_MAX, with the helper thread.
 constexpr rss_tuning_t RSS_TUNING_DEFAULT = {256 * 1024, RSS_BATCH_MAX, true};
 
-// rss_compute with the given tuning. An empty input table is allowed here:
-// the output is made, and the run fails with ERR_WINDOWS_MISMATCHED.
+// rss_compute with the given tuning.
 [[nodiscard]] int32_t rss_compute_tuned(const rss_request_t *request, const rss_sink_t *sink,
                                         const rss_tuning_t &tuning);

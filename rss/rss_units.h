@@ -1,17 +1,10 @@
-// Units of the RSS run: phase resolution codes, the factor that re-expresses
-// an input's phase counts in the output's units, and the attribute record the
-// result is written under.
+// Units of the RSS run: phase resolution codes, and the factor that
+// re-expresses an input's phase counts in the output's units.
 #pragma once
 
 #include "datafile/datafile.h"
 
 #include <cstdint>
-
-// df_counts_per_fringe, as a double for the unit arithmetic.
-double counts_per_fringe(int32_t phase_res);
-
-// df_phase_res_name: the word the report shows for a phase resolution code.
-const char *phase_res_word(int32_t phase_res);
 
 // What the first input fixes for the whole run: the camera frame, the
 // lateral resolution and, with the phase resolution, the output units.
@@ -45,11 +38,3 @@ double unit_factor(const rss_frame_t &frame, const rss_input_units_t &input);
 // that it makes every pixel of the input invalid instead of passing the
 // input through unscaled.
 bool unit_factor_applies(double factor);
-
-// The record the result is written under: the latest input time stamp (its
-// low 32 bits), the first input's pixel size, lateral resolution, camera
-// size, scale factor and wavelength, the output phase resolution, an
-// ObliquityFactor of 1 and the comment naming the number of inputs. Every
-// other field is zero.
-void rss_output_record(const rss_frame_t &frame, int64_t latest_time, int32_t input_count,
-                       df_hdr_t *record);

@@ -65,18 +65,36 @@ for f in rss.dat report.txt copy.dat; do
 done
 echo "C consumer (libkelvorin.so.2 / kelvorin.dll): same"
 
-# kelvorin-info: the same reports, the same picture and figure from both.
+# kelvorin-info: the same reports, the same picture, figure, page, TIFF and
+# GSF files from both; the TIFF and GSF files also of a 4096 x 3000 map,
+# whose strips are compressed on two threads.
+info_on_both() { # input, arguments...
+    local input=$1
+    shift
+    (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" "$@" "$input" >info.txt)
+    (cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/info/kelvorin-info.exe" "$@" \
+        "$input" >info.txt)
+    tr -d '\r' <"$cmpdir/windows/info.txt" | cmp - "$cmpdir/linux/info.txt" ||
+        { echo "kelvorin-info $*: reports differ" >&2; exit 1; }
+}
 for mode in text json; do
     flag=$([ "$mode" = json ] && echo --json || true)
-    (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" $flag \
-        --png info.png --svg info.svg "$root/examples/stddev_a.dat" >info.txt)
-    (cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/info/kelvorin-info.exe" $flag \
-        --png info.png --svg info.svg "$root/examples/stddev_a.dat" >info.txt)
-    tr -d '\r' <"$cmpdir/windows/info.txt" | cmp - "$cmpdir/linux/info.txt" ||
-        { echo "kelvorin-info $mode: reports differ" >&2; exit 1; }
-    cmp "$cmpdir/linux/info.png" "$cmpdir/windows/info.png" ||
-        { echo "kelvorin-info: pictures differ" >&2; exit 1; }
-    cmp "$cmpdir/linux/info.svg" "$cmpdir/windows/info.svg" ||
-        { echo "kelvorin-info: figures differ" >&2; exit 1; }
+    info_on_both "$root/examples/stddev_a.dat" $flag --png info.png --svg info.svg \
+        --html info.html --tiff info.tif --gsf info.gsf
+    for f in info.png info.svg info.html info.tif info.gsf; do
+        cmp "$cmpdir/linux/$f" "$cmpdir/windows/$f" ||
+            { echo "kelvorin-info: $f differs" >&2; exit 1; }
+    done
     echo "kelvorin-info $mode: same"
 done
+if [ -x build/native/bench/bench_gen ]; then
+    mkdir -p "$cmpdir/large"
+    build/native/bench/bench_gen "$cmpdir/large" I2 >/dev/null
+    info_on_both "$cmpdir/large/in0000.dat" --tiff large.tif --gsf large.gsf
+    for f in large.tif large.gsf; do
+        cmp "$cmpdir/linux/$f" "$cmpdir/windows/$f" ||
+            { echo "kelvorin-info: $f differs" >&2; exit 1; }
+    done
+    rm -rf "$cmpdir/large" "$cmpdir"/*/large.*
+    echo "kelvorin-info, 4096 x 3000 map: same TIFF and GSF files"
+fi

@@ -3,9 +3,14 @@
 # files in examples/. The result is written to <build>/rss_example.dat, where
 # <build> is build/demo unless DEMO_BUILD_DIR names another folder;
 # examples/ itself is never written. Then kelvorin-info shows what the result
-# holds, draws it as <build>/rss_example.png and makes the figure
-# <build>/rss_example.svg (colour bar, scale bar and figures; open it in a
-# browser).
+# holds, draws it as <build>/rss_example.png, makes the figure
+# <build>/rss_example.svg (colour bar, scale bar and figures), the page
+# <build>/rss_example.html, which explores the map in any browser, offline
+# (the height under the pointer, zoom, line profiles, colour range,
+# histogram and region statistics), and exports the heights for other
+# programs as the float TIFF <build>/rss_example.tif (nm; ImageJ/Fiji,
+# GDAL/QGIS, tifffile) and the Gwyddion Simple Field file
+# <build>/rss_example.gsf (metres).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${DEMO_BUILD_DIR:-build/demo}
@@ -39,7 +44,14 @@ echo
 "$build/tool/kelvorin" -Verbose -Overwrite -RssOut "$build/rss_example.dat" examples/*.dat
 echo "== result: $build/rss_example.dat ($(wc -c <"$build/rss_example.dat") bytes)"
 echo
-echo "== $build/info/kelvorin-info --png $build/rss_example.png --svg $build/rss_example.svg $build/rss_example.dat"
+echo "== $build/info/kelvorin-info --png $build/rss_example.png --svg $build/rss_example.svg" \
+    "--html $build/rss_example.html --tiff $build/rss_example.tif --gsf $build/rss_example.gsf $build/rss_example.dat"
 echo
 "$build/info/kelvorin-info" --png "$build/rss_example.png" --svg "$build/rss_example.svg" \
-    "$build/rss_example.dat"
+    --html "$build/rss_example.html" --tiff "$build/rss_example.tif" \
+    --gsf "$build/rss_example.gsf" "$build/rss_example.dat"
+echo
+page=$(cd "$build" && pwd)/rss_example.html
+echo "== open the page in a browser (it needs no network), for example:"
+echo "   xdg-open $page"
+echo "   or type file://$page into the address bar"

@@ -46,10 +46,20 @@ need quick cmake cmd cmake
 need quick g++ cmd g++
 need quick googletest glob '/usr/src/googletest/CMakeLists.txt'
 # kelvorin-info's PNG compressor; the tests read the pictures back with zlib
-# too. The full run renders the figure in Chromium; the quick loop does
-# without it (that test is then listed as skipped).
+# too. The full run renders the figure in Chromium and drives the HTML page
+# there through WebDriver; the quick loop does without them (those tests are
+# then listed as skipped).
 need quick zlib1g-dev file /usr/include/zlib.h
 need full chromium cmd chromium
+# Other programs' readers of kelvorin-info's TIFF and GSF files: libtiff's
+# tools, GDAL and tifffile. The quick loop does without the missing ones
+# (their tests are then listed as skipped).
+need full libtiff-tools cmd tiffdump
+need full gdal-bin cmd gdalinfo
+need full python3-gdal file /usr/lib/python3/dist-packages/osgeo/__init__.py
+need full python3-tifffile file /usr/lib/python3/dist-packages/tifffile/__init__.py
+need full chromium-driver cmd chromedriver
+need full python3-selenium file /usr/lib/python3/dist-packages/selenium/__init__.py
 need full clang cmd clang++
 need full libclang-rt-14-dev glob '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'
 need full g++-mingw-w64-x86-64-posix cmd x86_64-w64-mingw32-g++-posix
@@ -155,12 +165,12 @@ threads() {
     step "ThreadSanitizer build of the run's tests"
     cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
           -DKELVORIN_SANITIZE_THREAD=ON -DKELVORIN_WERROR=ON >/dev/null
-    cmake --build build/tsan -j "$jobs" --target tool_tests reliability_tests
+    cmake --build build/tsan -j "$jobs" --target rss_tests reliability_tests
     step "the run's tests under ThreadSanitizer"
     # The band queue, the differential test and the reliability tests; the
     # damaged-input loops (thousands of runs, each starting a thread) are left
     # to the other builds, as they take minutes under ThreadSanitizer.
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 timeout 600 build/tsan/tests/tool_tests
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 timeout 600 build/tsan/tests/rss_tests
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 timeout 600 \
         build/tsan/tests/reliability_tests --gtest_filter=-DamagedInput.*
 }

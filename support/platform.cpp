@@ -18,6 +18,7 @@
 #include <wchar.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -226,10 +227,14 @@ bool u_file_identity(const char *path, u_file_id_t *id) {
     return true;
 }
 
-bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset) {
+bool u_regular_file_identity(const char *path, u_file_id_t *id) {
+    return u_is_regular_file(path) && u_file_identity(path, id);
+}
+
+std::size_t u_read_some_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset) {
     const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     if (file == INVALID_HANDLE_VALUE || offset < 0) {
-        return false;
+        return 0;
     }
     auto *at = static_cast<unsigned char *>(buffer);
     while (bytes > 0) {
@@ -241,14 +246,16 @@ bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offse
         const DWORD want = bytes > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes);
         DWORD got = 0;
         if (ReadFile(file, at, want, &got, &where) == 0 || got == 0) {
-            return false;
+            break;
         }
         at += got;
         bytes -= got;
         offset += got;
     }
-    return true;
+    return static_cast<std::size_t>(at - static_cast<unsigned char *>(buffer));
 }
+
+void u_advise_reading(std::FILE *, int64_t) {}
 
 void *u_malloc_large_pages(std::size_t bytes) {
     return std::malloc(bytes);
@@ -312,10 +319,19 @@ bool u_file_identity(const char *path, u_file_id_t *id) {
     return true;
 }
 
-bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset) {
+bool u_regular_file_identity(const char *path, u_file_id_t *id) {
+    struct stat st;
+    if (path == nullptr || path[0] == '\0' || !stat_path(path, &st) || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    *id = u_file_id_t{static_cast<uint64_t>(st.st_dev), 0, static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
+std::size_t u_read_some_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset) {
     const int fd = fileno(stream);
     if (fd < 0 || offset < 0) {
-        return false;
+        return 0;
     }
     auto *at = static_cast<unsigned char *>(buffer);
     while (bytes > 0) {
@@ -324,13 +340,24 @@ bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offse
             if (got < 0 && errno == EINTR) {
                 continue;
             }
-            return false;
+            break;
         }
         at += got;
         bytes -= static_cast<std::size_t>(got);
         offset += got;
     }
-    return true;
+    return static_cast<std::size_t>(at - static_cast<unsigned char *>(buffer));
+}
+
+void u_advise_reading(std::FILE *stream, int64_t bytes) {
+    // A small file is fetched at once to good effect; beyond, a window ahead of
+    // the reads serves as well and keeps the page cache for what is read.
+    constexpr int64_t SMALL = int64_t{1} << 20;
+    const int fd = fileno(stream);
+    if (fd >= 0 && bytes > 0) {
+        posix_fadvise(fd, 0, bytes <= SMALL ? static_cast<off_t>(bytes) : 0,
+                      bytes <= SMALL ? POSIX_FADV_WILLNEED : POSIX_FADV_SEQUENTIAL);
+    }
 }
 
 void *u_malloc_large_pages(std::size_t bytes) {
@@ -373,4 +400,8 @@ bool u_path_has_wide_mark(const char *path) {
 
 bool u_same_file_id(const u_file_id_t *a, const u_file_id_t *b) {
     return a->volume == b->volume && a->index_high == b->index_high && a->index_low == b->index_low;
+}
+
+bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset) {
+    return u_read_some_at(stream, buffer, bytes, offset) == bytes;
 }

@@ -22,6 +22,10 @@ bool u_file_identity(const char *path, u_file_id_t *id);
 
 bool u_same_file_id(const u_file_id_t *a, const u_file_id_t *b);
 
+// u_is_regular_file and, for a regular file, u_file_identity into *id, in
+// one status call where the system allows it.
+bool u_regular_file_identity(const char *path, u_file_id_t *id);
+
 // An allocator for programs whose large blocks (maps, pictures) are filled
 // right after they are taken: where the system offers it, a block of 4 MiB or
 // more is asked for in large memory pages, which spares most of the page
@@ -36,9 +40,18 @@ void *u_malloc_large_pages(std::size_t bytes);
 // `from` then keeps its name.
 bool u_replace_file(const char *from, const char *to);
 
-// Reads exactly `bytes` bytes at byte `offset` of an open binary stream,
-// straight from its file and without using or moving the stream's position,
-// so that several threads may read one stream at once. Yields false when
-// fewer bytes are there or reading fails. Meant for unbuffered streams whose
-// own position is no longer used.
+// Reads `bytes` bytes at byte `offset` of an open binary stream, straight
+// from its file and without using or moving the stream's position, so that
+// several threads may read one stream at once; fewer at the end of the file
+// or when reading fails. Yields the number read. Meant for unbuffered
+// streams whose own position is no longer used.
+std::size_t u_read_some_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset);
+
+// Tells the system how the first `bytes` bytes of an open file will be read:
+// a small file all of it soon (read ahead now, in one go), a large one from
+// start to end (read ahead further). Only advice; nothing where the system
+// takes none.
+void u_advise_reading(std::FILE *stream, int64_t bytes);
+
+// u_read_some_at that must read every byte: false when fewer are there.
 bool u_read_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset);

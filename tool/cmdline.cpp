@@ -196,7 +196,7 @@ int tool_main(int argc, char **argv) {
         print_usage();
         return EXIT_FAILED;
     }
-    if (!parse_arguments(argc, argv) || !check_request() || !rss_run()) {
+    if (!parse_arguments(argc, argv) || !check_request() || !run_on_console()) {
         return EXIT_FAILED;
     }
     if (g_settings.verbose) {

@@ -2,8 +2,6 @@
 // console that shows the RSS run's report and messages.
 #include "tool/tool.h"
 
-#include "rss/rss_fold.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <iterator>
@@ -61,8 +59,6 @@ static_assert(std::size(USAGE_LINES) == 45);
 
 } // namespace
 
-rss_tuning_t g_rss_tuning = RSS_TUNING_DEFAULT;
-
 void print_usage() {
     for (const char *line : USAGE_LINES) {
         std::printf("%s\n", line);
@@ -78,29 +74,14 @@ void print_error(const char *format, ...) {
     std::fputc('\n', stderr);
 }
 
-namespace {
-
-void console_report(void *, const char *text) {
-    std::fputs(text, stdout);
-}
-
-void console_message(void *, const char *text) {
-    print_error("%s", text);
-}
-
-} // namespace
-
 rss_sink_t console_sink() {
-    return {nullptr, console_report, console_message};
+    return {nullptr, [](void *, const char *text) { std::fputs(text, stdout); },
+            [](void *, const char *text) { print_error("%s", text); }};
 }
 
-bool rss_run() {
+bool run_on_console() {
     const rss_request_t request = {g_settings.out_name, g_settings.phase_res, g_settings.verbose,
                                    g_inputs.names, g_inputs.count};
     const rss_sink_t console = console_sink();
-    rss_tuning_t tuning = g_rss_tuning;
-    if (tuning.kernels == nullptr) {
-        tuning.kernels = fold_kernels();
-    }
-    return rss_compute_tuned(&request, &console, tuning) == 0;
+    return rss_compute(&request, &console) == 0;
 }

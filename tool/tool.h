@@ -2,7 +2,7 @@
 // line, and the console that shows what the RSS run writes.
 #pragma once
 
-#include "rss/rss_tuning.h"
+#include "rss/rss.h"
 
 #include <cstdint>
 
@@ -28,13 +28,9 @@ struct input_table_t {
 extern run_settings_t g_settings;
 extern input_table_t g_inputs;
 
-// The tuning the entry passes to the run: RSS_TUNING_DEFAULT, with the
-// kernels fold_kernels() names. Tests change it.
-extern rss_tuning_t g_rss_tuning;
-
 // The whole program: parses the command line, checks the inputs, asks before
-// replacing an existing output, runs rss_run. Yields the exit status (0 or 1);
-// main ends the process with it.
+// replacing an existing output, runs the RSS on the console. Yields the exit
+// status (0 or 1); main ends the process with it.
 int tool_main(int argc, char **argv);
 
 // Writes the usage text to standard output.
@@ -48,10 +44,9 @@ bool read_list_file(const char *path);
 // standard error with the program's name.
 rss_sink_t console_sink();
 
-// rss_compute on the run settings and the input table, with g_rss_tuning,
-// writing its report to standard output and its messages to standard error.
-// False when it fails.
-bool rss_run();
+// rss_compute on the run settings and the input table, its report on
+// standard output and its messages on standard error. False when it fails.
+bool run_on_console();
 
 // Returns settings and table to their start state, releasing the name copies
 // (lets tests run the entry more than once in one process).

@@ -4,8 +4,6 @@
 #include "common/rss_reference.h"
 
 #include "common/units_oracle.h"
-#include "rss/rss_units.h"
-#include "tool/tool.h"
 
 #include "datafile/datafile.h"
 #include "maps/maps.h"
@@ -62,30 +60,30 @@ struct rss_state_t {
     df_hdr_t out_hdr;
     df_info_t info; // filled by the reader, not used
     char text[TEXT_BUF];
-    rss_frame_t first;  // the camera frame and the output units
-    df_hdr_t first_hdr; // the first input's record
+    df_hdr_t first_hdr;    // the first input's record: the camera frame and the output units
+    int32_t out_phase_res; // the output's phase resolution code
     int64_t latest_time;
+    const rss_request_t *q;
 };
 
 // Creates (or empties) the output file before any input is read, and
 // fixes the output units when the command line gives them.
 int32_t prepare(rss_state_t &s) {
-    const char *out_name = g_settings.out_name;
+    const char *out_name = s.q->out_name;
     std::FILE *out = u_fopen_path(out_name, "w");
     if (out == nullptr) {
-        std::fprintf(stderr, "%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
-                     out_name);
+        std::fprintf(stderr, "%s\nERROR: Cannot create output file \"%s\"\n", "Kelvorin", out_name);
         return ALREADY_REPORTED;
     }
     std::fclose(out);
-    if (g_settings.verbose) {
+    if (s.q->verbose) {
         report_quoted("RssOutFile", out_name);
     }
-    if (g_settings.phase_res != -1) {
-        s.first.out_phase_res = g_settings.phase_res;
-        if (g_settings.verbose) {
-            report_word("Output PhaseRes", oracle_phase_res_word(s.first.out_phase_res));
-            report_fringe("Output VornRes", oracle_counts_per_fringe(s.first.out_phase_res));
+    if (s.q->phase_res != -1) {
+        s.out_phase_res = s.q->phase_res;
+        if (s.q->verbose) {
+            report_word("Output PhaseRes", oracle_phase_res_word(s.out_phase_res));
+            report_fringe("Output VornRes", oracle_counts_per_fringe(s.out_phase_res));
         }
     }
     return 0;
@@ -117,11 +115,7 @@ void report_input(const df_hdr_t &h, const window_t &valid) {
 int32_t set_up_frame(rss_state_t &s) {
     const df_hdr_t &h = s.in_hdr;
     s.first_hdr = h;
-    s.first =
-        rss_frame_t{h.CameraWidth,  h.CameraHeight,
-                    h.PixelWidth,   h.PixelHeight,
-                    h.CameraRes,    h.IntfScaleFactor,
-                    h.WavelengthIn, g_settings.phase_res != -1 ? g_settings.phase_res : h.PhaseRes};
+    s.out_phase_res = s.q->phase_res != -1 ? s.q->phase_res : h.PhaseRes;
     const window_t frame = {0, 0, h.CameraWidth, h.CameraHeight};
     s.camera.window = frame;
     s.work.window = frame;
@@ -139,15 +133,15 @@ int32_t set_up_frame(rss_state_t &s) {
 // Later inputs: the same camera frame and lateral resolution.
 int32_t check_frame(const rss_state_t &s, const char *name) {
     const df_hdr_t &h = s.in_hdr;
-    if (h.CameraWidth != s.first.camera_width || h.CameraHeight != s.first.camera_height) {
+    if (h.CameraWidth != s.first_hdr.CameraWidth || h.CameraHeight != s.first_hdr.CameraHeight) {
         std::fprintf(stderr,
                      "%s\nERROR: Input file \"%s\" has mismatched CameraWidth or CameraHeight\n",
-                     PROGRAM_NAME, name);
+                     "Kelvorin", name);
         return ALREADY_REPORTED;
     }
-    if (h.CameraRes != s.first.camera_res) { // exact; a NaN never matches
-        std::fprintf(stderr, "%s\nERROR: Input file \"%s\" has mismatched CameraRes\n",
-                     PROGRAM_NAME, name);
+    if (h.CameraRes != s.first_hdr.CameraRes) { // exact; a NaN never matches
+        std::fprintf(stderr, "%s\nERROR: Input file \"%s\" has mismatched CameraRes\n", "Kelvorin",
+                     name);
         return ALREADY_REPORTED;
     }
     return 0;
@@ -156,25 +150,25 @@ int32_t check_frame(const rss_state_t &s, const char *name) {
 // Input number `number` (from 1): read, check, report, place it in
 // the camera frame, convert, rescale, square and accumulate.
 int32_t add_input(rss_state_t &s, int32_t number, const char *name) {
-    if (g_settings.verbose) {
+    if (s.q->verbose) {
         std::snprintf(s.text, sizeof s.text, "InFile[%04d]", static_cast<int>(number));
         report_blank();
         report_quoted(s.text, name);
     }
     int32_t code = df_read(name, &s.info, &s.in_hdr, nullptr, &s.input);
     if (code != 0) {
-        std::fprintf(stderr, "%s\nERROR: Error reading input file \"%s\"\n", PROGRAM_NAME, name);
+        std::fprintf(stderr, "%s\nERROR: Error reading input file \"%s\"\n", "Kelvorin", name);
         return code;
     }
     code = df_check_attr(&s.in_hdr, nullptr, &s.input, true, s.text);
     if (code != 0) {
         std::fprintf(stderr, "%s\nERROR: Invalid attribute information in input file \"%s\"\n",
-                     PROGRAM_NAME, name);
+                     "Kelvorin", name);
         std::fprintf(stderr, "%s\n", s.text);
         return code;
     }
     if (s.input.matrix == nullptr) {
-        std::fprintf(stderr, "%s\nERROR: Input file \"%s\" contains no height data\n", PROGRAM_NAME,
+        std::fprintf(stderr, "%s\nERROR: Input file \"%s\" contains no height data\n", "Kelvorin",
                      name);
         return ALREADY_REPORTED;
     }
@@ -182,14 +176,14 @@ int32_t add_input(rss_state_t &s, int32_t number, const char *name) {
     code = int_map_valid_window(&s.input, nullptr, &valid);
     if (code == ERR_ALL_BAD_DATA) {
         std::fprintf(stderr, "%s\nERROR: Input file \"%s\" contains no valid data points\n",
-                     PROGRAM_NAME, name);
+                     "Kelvorin", name);
         return ALREADY_REPORTED;
     }
     if (code != 0) {
         return code;
     }
     s.latest_time = std::max<int64_t>(s.latest_time, s.in_hdr.TimeStamp);
-    if (g_settings.verbose) {
+    if (s.q->verbose) {
         report_input(s.in_hdr, valid);
     }
 
@@ -212,7 +206,7 @@ int32_t add_input(rss_state_t &s, int32_t number, const char *name) {
         return code;
     }
     const df_hdr_t &h = s.in_hdr;
-    const double factor = oracle_unit_factor(s.first_hdr, h, s.first.out_phase_res);
+    const double factor = oracle_unit_factor(s.first_hdr, h, s.out_phase_res);
     if (oracle_factor_applies(factor)) {
         code = dbl_map_scale(&s.work, factor);
         if (code != 0) {
@@ -238,7 +232,7 @@ int32_t write_result(rss_state_t &s) {
     code = int_map_valid_window(&s.camera, nullptr, &valid);
     if (code == ERR_ALL_BAD_DATA) {
         std::fprintf(stderr, "%s\nERROR: RSS result map contains no valid data points\n",
-                     PROGRAM_NAME);
+                     "Kelvorin");
         return ALREADY_REPORTED;
     }
     if (code != 0) {
@@ -252,7 +246,7 @@ int32_t write_result(rss_state_t &s) {
     if (code != 0) {
         return code;
     }
-    if (g_settings.verbose) {
+    if (s.q->verbose) {
         report_int("RSS WindowX", valid.x);
         report_int("RSS WindowY", valid.y);
         report_int("RSS WindowWidth", valid.width);
@@ -267,20 +261,20 @@ int32_t write_result(rss_state_t &s) {
     o.CameraRes = f.CameraRes;
     o.CameraWidth = f.CameraWidth;
     o.CameraHeight = f.CameraHeight;
-    o.PhaseRes = static_cast<int16_t>(s.first.out_phase_res);
+    o.PhaseRes = static_cast<int16_t>(s.out_phase_res);
     o.IntfScaleFactor = f.IntfScaleFactor;
     o.WavelengthIn = f.WavelengthIn;
     o.ObliquityFactor = 1.0f;
     std::snprintf(o.comment, sizeof o.comment, "RSS result map computed from %d input data files",
-                  static_cast<int>(g_inputs.count));
+                  static_cast<int>(s.q->count));
 
-    code = df_write(g_settings.out_name, nullptr, &s.out_hdr, nullptr, &s.input);
+    code = df_write(s.q->out_name, nullptr, &s.out_hdr, nullptr, &s.input);
     if (code != 0) {
         return code;
     }
-    if (g_settings.verbose) {
+    if (s.q->verbose) {
         report_blank();
-        std::printf("Wrote \"%s\"\n", g_settings.out_name);
+        std::printf("Wrote \"%s\"\n", s.q->out_name);
         report_blank();
     }
     return 0;
@@ -296,27 +290,28 @@ bool finish(rss_state_t &s, int32_t code) {
         return true;
     }
     if (code != ALREADY_REPORTED) {
-        std::fprintf(stderr, "%s\nERROR: %s\n", PROGRAM_NAME, u_error_name(code));
+        std::fprintf(stderr, "%s\nERROR: %s\n", "Kelvorin", u_error_name(code));
     }
     return false;
 }
 
 } // namespace
 
-bool rss_reference_run() {
+bool rss_reference_run(const rss_request_t &request) {
     rss_state_t s;
+    s.q = &request;
     int_map_init(&s.input);
     int_map_init(&s.camera);
     dbl_map_init(&s.work);
     dbl_map_init(&s.sum);
     std::memset(&s.in_hdr, 0, sizeof s.in_hdr);
     std::memset(&s.out_hdr, 0, sizeof s.out_hdr);
-    s.first = rss_frame_t{};
+    s.out_phase_res = -1;
     s.latest_time = 0;
 
     int32_t code = prepare(s);
-    for (int32_t i = 0; code == 0 && i < g_inputs.count; ++i) {
-        code = add_input(s, i + 1, g_inputs.names[i]);
+    for (int32_t i = 0; code == 0 && i < s.q->count; ++i) {
+        code = add_input(s, i + 1, s.q->names[i]);
     }
     if (code == 0) {
         code = write_result(s);

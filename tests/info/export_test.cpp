@@ -124,17 +124,28 @@ TEST_F(InfoTest, UsageErrorsShowTheUsage) {
         {"--svg", "same", "--png", "same", "a.dat"},
         {"--svg", "s.svg", "--svg", "t.svg", "a.dat"},
         {"--svg", "s.svg", "a.dat", "b.dat"},
+        {"--tiff", "t.tif", "a.dat", "b.dat"},
+        {"--gsf", "g.gsf", "a.dat", "b.dat"},
+        {"a.dat", "--tiff"},
+        {"a.dat", "--gsf"},
+        {"--gsf", "same", "--tiff", "same", "a.dat"},
+        {"--tiff", "same", "--csv", "same", "a.dat"},
+        {"--html", "h.html", "a.dat", "b.dat"},
+        {"--html", "same", "--csv", "same", "a.dat"},
+        {"--html", "h.html", "--html", "i.html", "a.dat"},
         {"--png", "p.png", "--range", "2", "1", "a.dat"},
         {"--png", "p.png", "--range", "0", "nan", "a.dat"},
         {"--range", "0", "1", "a.dat"},
+        {"--range", "0", "1", "--csv", "c.csv", "a.dat"},
     };
     for (const auto &args : cases) {
         const process_result_t r = run(args);
         EXPECT_EQ(r.exit_status, 2) << ::testing::PrintToString(args);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Usage: kelvorin-info"), std::string::npos);
-        EXPECT_FALSE(fs::exists(path("p.png")) || fs::exists(path("c.csv")) ||
-                     fs::exists(path("s.svg")));
+        for (const char *output : {"p.png", "c.csv", "s.svg", "h.html", "t.tif", "g.gsf", "same"}) {
+            EXPECT_FALSE(fs::exists(path(output))) << output;
+        }
     }
     const process_result_t help = run({"a.dat", "--help"});
     EXPECT_EQ(help.exit_status, 0);
@@ -156,6 +167,13 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
     make_input("no_phase.dat", test_header(16, 8), nullptr, true);
     make_input("invalid.dat", test_header(16, 8), &invalid);
     make_input("nan.dat", nan_hdr, &map);
+    // Heights in nm beyond the range of 32-bit floats; in metres within it.
+    df_hdr_t huge_hdr = test_header(16, 8);
+    huge_hdr.IntfScaleFactor = 3e38f;
+    make_input("huge.dat", huge_hdr, &map);
+    // Wider than a browser's canvas.
+    const test_phase_t strip = uniform_phase({0, 0, 16385, 1}, 5);
+    make_input("wide.dat", test_header(16385, 1), &strip);
     write_file("old.png", "an older file");
     make_input("other.dat", test_header(16, 8), &map);
     write_file("magic_only.dat", std::string("\x88\x1B\x03\x71", 4)); // a data file's remains
@@ -181,6 +199,27 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
         {"--svg", "other.dat", "in.dat", "other.dat: ERR_FILE_READ_ONLY"},
         {"--png", "other.dat", "in.dat", "other.dat: ERR_FILE_READ_ONLY"},
         {"--csv", "magic_only.dat", "in.dat", "magic_only.dat: ERR_FILE_READ_ONLY"},
+        {"--tiff", "out", "no_phase.dat", "no_phase.dat: ERR_NO_DATA"},
+        {"--tiff", "out", "invalid.dat", "invalid.dat: ERR_ALL_BAD_DATA"},
+        {"--tiff", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
+        {"--tiff", "out", "huge.dat", "huge.dat: ERR_FP_OVERFLOW"},
+        {"--tiff", "./in.dat", "in.dat", "./in.dat: ERR_INVALID_PARAM"},
+        {"--tiff", "other.dat", "in.dat", "other.dat: ERR_FILE_READ_ONLY"}, // never a data file
+        {"--tiff", "none/out.tif", "in.dat", "none/out.tif: ERR_CANT_CREATE_FILE"},
+        {"--gsf", "out", "no_phase.dat", "no_phase.dat: ERR_NO_DATA"},
+        {"--gsf", "out", "invalid.dat", "invalid.dat: ERR_ALL_BAD_DATA"},
+        {"--gsf", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
+        {"--gsf", "in.dat", "in.dat", "in.dat: ERR_INVALID_PARAM"},
+        {"--gsf", "other.dat", "in.dat", "other.dat: ERR_FILE_READ_ONLY"},
+        {"--gsf", "folder.png", "in.dat", "folder.png: ERR_CANT_CREATE_FILE"},
+        {"--gsf", "huge.gsf", "huge.dat", ""},
+        {"--html", "out", "no_phase.dat", "no_phase.dat: ERR_NO_DATA"},
+        {"--html", "out", "invalid.dat", "invalid.dat: ERR_ALL_BAD_DATA"},
+        {"--html", "out", "nan.dat", "nan.dat: ERR_INVALID_PARAM"},
+        {"--html", "out", "wide.dat", "wide.dat: ERR_DATASET_DIM_TOO_LARGE"},
+        {"--html", "./in.dat", "in.dat", "./in.dat: ERR_INVALID_PARAM"},
+        {"--html", "nan.dat", "in.dat", "nan.dat: ERR_FILE_READ_ONLY"},
+        {"--html", "none/out.html", "in.dat", "none/out.html: ERR_CANT_CREATE_FILE"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.output + " " + c.input);
@@ -197,6 +236,7 @@ TEST_F(InfoTest, FailedExportsLeaveNoOutput) {
     EXPECT_EQ(png_decode(file_bytes(path("old.png")), &image), "");
     EXPECT_TRUE(fs::is_directory(path("folder.png")));
     EXPECT_FALSE(fs::exists(path("none")) || fs::exists(path("out")));
+    EXPECT_TRUE(fs::exists(path("huge.gsf")));
 }
 
 TEST_F(InfoTest, FullDiskLeavesNoOutput) {
@@ -219,7 +259,7 @@ TEST_F(InfoTest, FullDiskLeavesNoOutput) {
         return static_cast<int32_t>(h * 2246822519u % 100000);
     });
     make_input("big.dat", test_header(400, 300), &noise);
-    for (const char *option : {"--png", "--svg", "--csv"}) {
+    for (const char *option : {"--png", "--svg", "--html", "--csv", "--tiff", "--gsf"}) {
         const process_result_t r = run({option, "small/out", "big.dat"});
         EXPECT_EQ(r.exit_status, 1) << option;
         EXPECT_EQ(r.err.rfind("kelvorin-info: small/out: ERR_CANT_WRITE_FILE (", 0), 0u) << r.err;

@@ -35,13 +35,8 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
         {"strip.dat", slope({0, 0, 300, 2}), nan, 0.0f, 0.0f, {}, {}, false},
         {"flat.dat", uniform_phase({2, 2, 6, 9}, 4321), 1e-6f, 1e-6f, 1e-6f, {}, {}, false},
     };
-    std::string table;
-    for (const uint32_t rgb : INFO_COLOUR_TABLE) {
-        char item[8];
-        std::snprintf(item, sizeof item, ",%06x", static_cast<unsigned>(rgb));
-        table += item;
-    }
-    const char *python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    const std::string table = colour_table_text();
+    const char *python = checker_python();
     const bool browser = std::system("command -v chromium >/dev/null") == 0;
     for (const case_t &c : cases) {
         SCOPED_TRACE(c.name);
@@ -56,7 +51,7 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
                                           "f.png",
                                           "f.json",
                                           "--table",
-                                          table.substr(1)};
+                                          table};
         if (!c.range.empty()) {
             args.insert(args.begin(), {"--range", c.range[0], c.range[1]});
             check.insert(check.end(), {"--range", c.range[0], c.range[1]});
@@ -88,16 +83,21 @@ TEST_F(InfoTest, ExportsGiveTheSameFilesInAnyOrder) {
     const test_phase_t map = slope({3, 1, 29, 13});
     make_input("map.dat", test_header(40, 20), map);
     const std::vector<std::vector<std::string>> orders = {
-        {"--png", "1.png", "--svg", "1.svg", "--csv", "1.csv", "map.dat"},
-        {"--csv", "2.csv", "--svg", "2.svg", "--png", "2.png", "map.dat"},
+        {"--png", "1.png", "--svg", "1.svg", "--html", "1.html", "--csv", "1.csv", "--tiff", "1.tif",
+         "--gsf", "1.gsf", "map.dat"},
+        {"--gsf", "2.gsf", "--csv", "2.csv", "--html", "2.html", "--tiff", "2.tif", "--svg", "2.svg",
+         "--png", "2.png", "map.dat"},
         {"--svg", "3.svg", "map.dat"},
+        {"--html", "3.html", "map.dat"},
         {"--png", "3.png", "map.dat"},
         {"--csv", "3.csv", "map.dat"},
+        {"--tiff", "3.tif", "map.dat"},
+        {"--gsf", "3.gsf", "map.dat"},
     };
     for (const auto &args : orders) {
         EXPECT_EQ(run(args).exit_status, 0) << ::testing::PrintToString(args);
     }
-    for (const std::string kind : {".png", ".svg", ".csv"}) {
+    for (const std::string kind : {".png", ".svg", ".html", ".csv", ".tif", ".gsf"}) {
         EXPECT_EQ(file_bytes(path("1" + kind)), file_bytes(path("2" + kind))) << kind;
         EXPECT_EQ(file_bytes(path("1" + kind)), file_bytes(path("3" + kind))) << kind;
     }

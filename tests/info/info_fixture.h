@@ -64,6 +64,22 @@ inline test_phase_t slope(window_t w) {
     return phase_of(w, [](int x, int y) { return (x + y) % 7 == 3 ? BAD : 1000 * x - 37 * y * y; });
 }
 
+// The colour table as "rrggbb,rrggbb,..." for the Python checks.
+inline std::string colour_table_text() {
+    std::string table;
+    for (const uint32_t rgb : INFO_COLOUR_TABLE) {
+        char item[8];
+        std::snprintf(item, sizeof item, ",%06x", static_cast<unsigned>(rgb));
+        table += item;
+    }
+    return table.substr(1);
+}
+
+// The Python checks run on Debian's interpreter, which has their packages.
+inline const char *checker_python() {
+    return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
 class InfoTest : public E2eTest {
   protected:
     // Runs kelvorin-info in the folder; inputs must stay as they were and

@@ -25,7 +25,7 @@ TEST_F(FailingIo, FullDiskFailsWithAWriteError) {
         const std::vector<uint8_t> before = read_file_bytes(path(input));
         for (const bool verbose : {false, true}) {
             SCOPED_TRACE(::testing::Message() << input << (verbose ? " verbose" : ""));
-            // In process through rss_run.
+            // In process through run_on_console.
             tool_reset();
             const std::string name = path(input);
             g_settings = run_settings_t{"/dev/full", -1, false, verbose};
@@ -34,7 +34,7 @@ TEST_F(FailingIo, FullDiskFailsWithAWriteError) {
             bool ok;
             {
                 fault_alloc_scope tracking;
-                ok = rss_run();
+                ok = run_on_console();
                 EXPECT_EQ(fault_alloc_stats().live, 0);
             }
             console_text_t text = console_capture_end();

@@ -115,7 +115,7 @@ TEST_F(OutOfMemory, RefusedPathConversionFailsCleanly) {
         bool ok;
         {
             fault_alloc_scope faults(k);
-            ok = rss_run();
+            ok = run_on_console();
             stats_ = fault_alloc_stats();
         }
         const console_text_t text = console_capture_end();

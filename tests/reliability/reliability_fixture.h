@@ -1,5 +1,5 @@
 // Fixture of the reliability tests: a scratch folder with input files, and
-// in-process runs of rss_run, optionally under the fault-injecting allocator,
+// in-process runs of run_on_console, optionally under the fault-injecting allocator,
 // whose every outcome goes through check_run.
 #pragma once
 
@@ -101,7 +101,7 @@ class ReliabilityTest : public ::testing::Test {
         make_input("c.dat", c, patterned_phase({0, 3, 16, 6}, 3));
     }
 
-    // Runs rss_run in this process over the inputs (names in the scratch
+    // Runs run_on_console in this process over the inputs (names in the scratch
     // folder) with the output out_, which holds stale bytes beforehand. With
     // fail_at > 0 the run's allocations go through the fault allocator.
     run_record_t run(const std::vector<std::string> &inputs, int32_t phase_setting = -1,
@@ -124,7 +124,7 @@ class ReliabilityTest : public ::testing::Test {
         console_capture_begin();
         {
             fault_alloc_scope faults(fail_at, keep_failing);
-            r.ok = rss_run();
+            r.ok = run_on_console();
             stats_ = fault_alloc_stats();
         }
         const console_text_t text = console_capture_end();

@@ -7,6 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -182,6 +189,75 @@ TEST_F(RssCompute, EachFailureHasItsCodeAndMessages) {
     EXPECT_EQ(file_bytes(good), good_bytes) << "an input was changed";
 }
 
+#ifdef __linux__
+// Sets or clears the file's append-only flag (root, on a file system that
+// has it): a file open for writing goes on taking rows, but cannot be
+// emptied any more.
+bool set_append_only(const std::string &path, bool on) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    int flags = 0;
+    bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return ok;
+}
+
+// A run that fails after rows of its result went out ahead empties its
+// output again; when that is refused, the run says so, last.
+TEST_F(RssCompute, AFailedRunEmptiesItsOutputOrSaysItCannot) {
+    const df_hdr_t hdr = test_header(8, 64);
+    const std::string a = input("a", hdr, {0, 0, 8, 64}, 5);
+    std::string b = input("b", hdr, {0, 0, 8, 64}, 7);
+    std::vector<uint8_t> cut = file_bytes(b);
+    cut.resize(cut.size() - 4 * 8 * 4); // its last rows are missing
+    std::ofstream(b, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char *>(cut.data()),
+               static_cast<std::streamsize>(cut.size()));
+    const std::string out = path("out.dat");
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "emptying refused" : "emptied");
+        struct seen_t {
+            std::string out;
+            bool refuse;
+            bool flagged = false;
+            std::vector<std::string> messages;
+        } seen{out, refuse, false, {}};
+        // Once the bands are folded (rows have gone ahead), the report begins.
+        const rss_sink_t sink = {&seen,
+                                 [](void *c, const char *text) {
+                                     auto &s = *static_cast<seen_t *>(c);
+                                     if (s.refuse && !s.flagged &&
+                                         std::string(text).starts_with("InFile")) {
+                                         s.flagged = set_append_only(s.out, true);
+                                     }
+                                 },
+                                 [](void *c, const char *text) {
+                                     static_cast<seen_t *>(c)->messages.emplace_back(text);
+                                 }};
+        const char *names[] = {a.c_str(), b.c_str()};
+        const rss_request_t request = {out.c_str(), -1, true, names, 2};
+        EXPECT_EQ(rss_compute_tuned(&request, &sink, {8 * 8 * 2, 8, false}), ERR_CORRUPT_DATA_FILE);
+        if (refuse && !seen.flagged) {
+            GTEST_SKIP() << "no append-only flag here (needs root and a file system that has it)";
+        }
+        set_append_only(out, false);
+        std::vector<std::string> expected = {"Error reading input file \"" + b + "\"",
+                                             "ERR_CORRUPT_DATA_FILE"};
+        if (refuse) {
+            expected.push_back("Output file \"" + out +
+                               "\" could not be emptied again: it may hold part of a result");
+            EXPECT_FALSE(file_bytes(out).empty()) << "rows written ahead";
+        } else {
+            EXPECT_TRUE(file_bytes(out).empty());
+        }
+        EXPECT_EQ(seen.messages, expected);
+    }
+}
+#endif
+
 // Requests that are not runs: nothing is read, made or emptied.
 TEST_F(RssCompute, MalformedRequestsTouchNothing) {
     const std::string in = input("in", test_header(8, 6), {0, 0, 8, 6}, 7);
@@ -190,6 +266,8 @@ TEST_F(RssCompute, MalformedRequestsTouchNothing) {
     const char *one[] = {in.c_str()};
     const char *with_null[] = {in.c_str(), nullptr};
     int later_field = 0;
+    const double negative_weight = -0.5, nan_weight = std::nan("");
+    rss_budget_t no_rows{};
     const rss_request_t cases[] = {
         {out.c_str(), -1, false, one, 0},
         {out.c_str(), -1, false, one, RSS_MAX_INPUTS + 1},
@@ -204,8 +282,13 @@ TEST_F(RssCompute, MalformedRequestsTouchNothing) {
          false,
          one,
          1,
-         {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-          &later_field}}, // a field of a later version
+         nullptr,
+         nullptr,
+         {nullptr, nullptr, nullptr, nullptr, nullptr, &later_field}}, // a later version's field
+        {out.c_str(), -1, false, one, 1, &negative_weight},
+        {out.c_str(), -1, false, one, 1, &nan_weight},
+        {out.c_str(), -1, false, one, 1, nullptr, &no_rows},
+        {nullptr, -1, false, one, 1}, // neither an output nor a budget
     };
     for (const rss_request_t &request : cases) {
         captured_t text;

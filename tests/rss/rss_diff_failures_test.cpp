@@ -1,7 +1,7 @@
 // The streaming RSS run against the step-by-step run when the run fails:
 // a failing input at every position, an output that cannot be made, too few
 // descriptors, a full device, refused memory and damaged files.
-#include "tool/rss_diff_fixture.h"
+#include "rss/rss_diff_fixture.h"
 
 #include <cmath>
 
@@ -59,7 +59,7 @@ TEST_F(RssDiff, FailingInputAtEachPosition) {
             }
             spoil(c.inputs[position]);
             c.old_output = 5000;
-            g_rss_tuning.band_sum_bytes = 8 * 70 * 4; // several bands
+            tuning_.band_sum_bytes = 8 * 70 * 4; // several bands
             ASSERT_TRUE(agree(c));
         }
     }
@@ -78,11 +78,6 @@ TEST_F(RssDiff, OutputCannotBeMade) {
     EXPECT_TRUE(agree(c));
 }
 
-// An empty input table: the step-by-step run fails converting its empty sum.
-TEST_F(RssDiff, NoInputs) {
-    EXPECT_TRUE(agree(case_t{}));
-}
-
 #ifndef _WIN32
 // With only a few descriptors free, a batch cannot open all its inputs at
 // once; the run then opens them in smaller groups and still agrees.
@@ -95,13 +90,13 @@ TEST_F(RssDiff, FewFreeFileDescriptors) {
         c.inputs.push_back(in);
     }
     c.inputs[8].damage = damage_t::missing;
-    g_rss_tuning.band_sum_bytes = 8 * 40 * 3;
+    tuning_.band_sum_bytes = 8 * 40 * 3;
     const std::vector<std::string> names = materialize(c);
-    const outcome_t expected = run_with(rss_reference_run, c, names);
+    const outcome_t expected = run_with(reference_run, c, names);
     // Once with every descriptor free: UndefinedBehaviorSanitizer checks the
     // dynamic type of the helper thread's state on its first start, and that
     // check needs a pipe of its own; later starts find the type cached.
-    run_with(rss_run, c, names);
+    run_with(library_run, c, names);
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -112,7 +107,7 @@ TEST_F(RssDiff, FewFreeFileDescriptors) {
     rlimit tight = saved;
     tight.rlim_cur = static_cast<rlim_t>(lowest_free + 8);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-    const outcome_t got = run_with(rss_run, c, names);
+    const outcome_t got = run_with(library_run, c, names);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 
     EXPECT_EQ(got.ok, expected.ok);
@@ -135,19 +130,20 @@ TEST_F(RssDiff, WritingTheResultFails) {
     }
     const std::vector<std::string> names = materialize(c);
     for (std::size_t band_bytes : {std::size_t{8 * 60 * 5}, std::size_t{1} << 20}) {
-        g_rss_tuning.band_sum_bytes = band_bytes;
+        tuning_.band_sum_bytes = band_bytes;
         std::string err[2];
         bool ok[2];
-        bool (*const runs[2])() = {rss_reference_run, rss_run};
+        const run_fn runs[2] = {reference_run, library_run};
+        std::vector<const char *> list;
+        for (const std::string &name : names) {
+            list.push_back(name.c_str());
+        }
+        const rss_request_t request = {"/dev/full", -1, false, list.data(),
+                                       static_cast<int32_t>(list.size())};
         for (int r = 0; r < 2; ++r) {
-            tool_reset();
-            g_settings.out_name = "/dev/full";
-            for (const std::string &name : names) {
-                g_inputs.names[g_inputs.count++] = strdup(name.c_str());
-            }
             fault_alloc_scope tracking;
             ::testing::internal::CaptureStderr();
-            ok[r] = runs[r]();
+            ok[r] = runs[r](request, tuning_);
             err[r] = ::testing::internal::GetCapturedStderr();
             EXPECT_EQ(fault_alloc_stats().live, 0);
         }
@@ -170,100 +166,30 @@ TEST_F(RssDiff, RefusedAllocationAnywhere) {
         c.inputs.push_back(in);
     }
     const std::vector<std::string> names = materialize(c);
+    const std::string out = path("out.dat");
+    std::vector<const char *> list;
+    for (const std::string &name : names) {
+        list.push_back(name.c_str());
+    }
+    const rss_request_t request = {out.c_str(), -1, false, list.data(),
+                                   static_cast<int32_t>(list.size())};
     for (bool threaded : {true, false}) {
-        g_rss_tuning = rss_tuning_t{8 * 50 * 6, 2, threaded};
-        tool_reset();
-        const std::string out = path("out.dat");
-        g_settings.out_name = out.c_str();
-        for (const std::string &name : names) {
-            g_inputs.names[g_inputs.count++] = strdup(name.c_str());
-        }
+        tuning_ = rss_tuning_t{8 * 50 * 6, 2, threaded};
         int64_t needed = 0;
         {
             fault_alloc_scope tracking;
-            ::testing::internal::CaptureStdout();
-            ASSERT_TRUE(rss_run());
-            ::testing::internal::GetCapturedStdout();
+            ASSERT_TRUE(library_run(request, tuning_));
             needed = fault_alloc_stats().allocations;
         }
         for (int64_t k = 1; k <= needed; ++k) {
             SCOPED_TRACE(k);
             fault_alloc_scope tracking(k);
             ::testing::internal::CaptureStderr();
-            EXPECT_FALSE(rss_run());
+            EXPECT_FALSE(library_run(request, tuning_));
             const std::string err = ::testing::internal::GetCapturedStderr();
             EXPECT_TRUE(err.ends_with("Kelvorin\nERROR: ERR_NO_MEM\n")) << err;
             EXPECT_EQ(fault_alloc_stats().live, 0);
         }
-        tool_reset();
-    }
-}
-
-// The piecewise reader gives the whole-file reader's code for every kind of
-// damaged file.
-TEST_F(RssDiff, PiecewiseReadingFailsAsTheWholeFileReader) {
-    input_spec_t base;
-    base.hdr = test_header(20, 10);
-    base.phase = uniform_phase({2, 1, 17, 8}, 5);
-    std::vector<input_spec_t> specs;
-    for (damage_t d : {damage_t::none, damage_t::bad_magic, damage_t::wide, damage_t::zero_width}) {
-        input_spec_t in = base;
-        in.damage = d;
-        specs.push_back(in);
-    }
-    for (double keep : {0.0, 0.002, 0.5, 0.8, 0.999}) {
-        input_spec_t in = base;
-        in.intensity = true;
-        in.damage = damage_t::cut;
-        in.cut_at = keep;
-        specs.push_back(in);
-    }
-    input_spec_t long_header = base;
-    long_header.hdr.f1454[100] = 1; // 4096-byte header
-    specs.push_back(long_header);
-    input_spec_t no_phase = base;
-    no_phase.has_phase = false;
-    no_phase.intensity = true;
-    specs.push_back(no_phase);
-
-    case_t c;
-    c.inputs = specs;
-    const std::vector<std::string> names = materialize(c);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        SCOPED_TRACE(i);
-        df_hdr_t whole_hdr{};
-        int_map_t map{};
-        df_info_t info{};
-        const int32_t expected = df_read(names[i].c_str(), &info, &whole_hdr, nullptr, &map);
-
-        std::FILE *stream = u_fopen_path(names[i].c_str(), "rb");
-        ASSERT_NE(stream, nullptr);
-        df_hdr_t hdr{};
-        df_phase_block_t block{};
-        int32_t got = df_read_phase_head(stream, &info, &hdr, &block);
-        std::vector<int32_t> values;
-        if (got == 0 && block.present) {
-            values.resize(static_cast<std::size_t>(block.window.width * block.window.height));
-            // Row by row, as the run reads it.
-            for (int32_t r = 0; got == 0 && r < block.window.height; ++r) {
-                got = df_read_phase_at(stream, &block, int64_t{r} * block.window.width,
-                                       values.data() + r * block.window.width,
-                                       static_cast<std::size_t>(block.window.width));
-            }
-        }
-        std::fclose(stream);
-        EXPECT_EQ(got, expected);
-        if (expected == 0) {
-            EXPECT_EQ(std::memcmp(&hdr, &whole_hdr, sizeof hdr), 0);
-            EXPECT_EQ(block.present, map.matrix != nullptr);
-            for (std::size_t v = 0; v < values.size(); ++v) {
-                const auto *p = reinterpret_cast<const uint8_t *>(&values[v]);
-                ASSERT_EQ(static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 |
-                                               uint32_t{p[2]} << 8 | p[3]),
-                          map.matrix[v]);
-            }
-        }
-        int_map_free(&map);
     }
 }
 

@@ -3,7 +3,7 @@
 #include "common/df_builder.h"
 #include "common/fault_alloc.h"
 #include "common/process.h"
-#include "tool/tool.h"
+#include "rss/rss_diff_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +20,11 @@ constexpr int32_t INVALID = 0x7FFFFFF8;
 class RssRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        tool_reset();
         dir_ = make_temp_dir();
         out_ = path("out.dat");
     }
 
     void TearDown() override {
-        tool_reset();
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -41,14 +39,19 @@ class RssRun : public ::testing::Test {
     // run's result and its standard error.
     bool run(const std::vector<std::string> &inputs, int64_t fail_at = 0,
              std::string *err = nullptr) {
-        tool_reset();
-        g_settings.out_name = out_.c_str();
+        std::vector<std::string> names;
+        std::vector<const char *> list;
         for (const std::string &name : inputs) {
-            g_inputs.names[g_inputs.count++] = strdup(path(name).c_str());
+            names.push_back(path(name));
         }
+        for (const std::string &name : names) {
+            list.push_back(name.c_str());
+        }
+        const rss_request_t request = {out_.c_str(), -1, false, list.data(),
+                                       static_cast<int32_t>(list.size())};
         fault_alloc_scope tracking(fail_at);
         ::testing::internal::CaptureStderr();
-        const bool ok = rss_run();
+        const bool ok = rss_diff::library_run(request, RSS_TUNING_DEFAULT);
         const std::string text = ::testing::internal::GetCapturedStderr();
         if (err != nullptr) {
             *err = text;

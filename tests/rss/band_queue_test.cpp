@@ -47,21 +47,21 @@ void work(batch_sim_t &s, int32_t worker) {
                 held = step.band;
             }
             break;
-        case BQ_FINISH: {
+        case BQ_ROUND: {
             int32_t &slot = s.slot_band[step.band % s.slots];
             s.slot_overwritten[worker] |= slot >= 0 && slot != step.band - s.slots;
             slot = step.band;
-            bq_ready(s.queue, step.band);
+            bq_rounded(s.queue, step.band);
             break;
         }
-        case BQ_ACCEPT:
+        case BQ_TAKE:
             EXPECT_EQ(worker, 0);
             if (s.slots > 0) {
                 EXPECT_EQ(s.slot_band[step.band % s.slots], step.band);
             }
             EXPECT_NE(s.folded_by[step.band], 0);
             s.taken.push_back(step.band);
-            bq_accepted(s.queue, step.band);
+            bq_taken(s.queue, step.band);
             break;
         case BQ_DONE:
             return;
@@ -88,12 +88,14 @@ TEST(BandQueue, TwoWorkersShareEveryBatchShape) {
         s.slot_band.assign(s.slots, -1);
         s.seed[0] = random();
         s.seed[1] = random();
-        std::vector<unsigned char> ready(s.bands, 0);
+        rss_plan_t plan{};
+        plan.bands = s.bands;
+        plan.slots = s.slots;
         SCOPED_TRACE(testing::Message()
                      << "round " << round << ": " << s.bands << " bands, " << s.slots
                      << " slots, failure at " << s.fail_at << (collect ? ", collected" : ""));
 
-        bq_begin_batch(&queue, s.bands, collect, s.slots, ready.data());
+        bq_begin(&queue, &plan, collect);
         bq_post(&queue, helper_work, &s);
         work(s, 0);
         bq_wait_helper(&queue);
@@ -110,7 +112,7 @@ TEST(BandQueue, TwoWorkersShareEveryBatchShape) {
         } else if (s.fail_at < 0) {
             EXPECT_EQ(static_cast<int32_t>(s.taken.size()), s.bands);
         }
-        EXPECT_EQ(bq_end(&queue), s.fail_at < 0 ? BQ_NO_FAILURE : 1);
+        EXPECT_EQ(bq_failed(&queue), s.fail_at < 0 ? BQ_NO_FAILURE : 0);
     }
     bq_stop(&queue);
 }
@@ -121,7 +123,8 @@ TEST(BandQueue, TaskDoneIsSeenThroughTheQueue) {
     band_queue_t queue{};
     ASSERT_TRUE(bq_start(&queue));
     int made = 0; // plain memory, written by the helper
-    bq_begin_batch(&queue, 0, false, 0, nullptr);
+    const rss_plan_t plan{};
+    bq_begin(&queue, &plan, false);
     bq_post(
         &queue, [](void *p) { *static_cast<int *>(p) = 1; }, &made);
     bq_wait_helper(&queue);

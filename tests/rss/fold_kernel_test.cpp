@@ -21,11 +21,9 @@ constexpr int32_t INVALID = 0x7FFFFFF8;
 const double BELOW_LIMIT = std::nextafter(DBL_MAP_INVALID, 0.0);
 
 std::vector<const fold_kernels_t *> kernel_sets() {
-    fold_use_portable(true);
-    std::vector<const fold_kernels_t *> sets = {fold_kernels()};
-    fold_use_portable(false);
-    if (fold_kernels() != sets[0]) {
-        sets.push_back(fold_kernels());
+    std::vector<const fold_kernels_t *> sets = {fold_portable_kernels()};
+    if (fold_best_kernels() != sets[0]) {
+        sets.push_back(fold_best_kernels());
     }
     return sets;
 }
@@ -81,7 +79,7 @@ TEST(Rounding, HalvesAndLimits) {
     int_map_free(&out);
 }
 
-// finish_row against dbl_map_sqrt then dbl_map_to_int.
+// round_row against dbl_map_sqrt then dbl_map_to_int.
 TEST(FoldKernels, FinishRoundsAsTheMapOperations) {
     const std::vector<double> sums = {
         0.0,
@@ -116,7 +114,7 @@ TEST(FoldKernels, FinishRoundsAsTheMapOperations) {
             dbl_map_sqrt(&ref);
             ASSERT_EQ(dbl_map_to_int(&ref, &want), 0);
             std::vector<int32_t> got(row.size());
-            finish_row(k, row.data(), reinterpret_cast<unsigned char *>(got.data()), row.size());
+            round_row(k, row.data(), reinterpret_cast<unsigned char *>(got.data()), row.size());
             EXPECT_EQ(got, elements(want.matrix, row.size())) << "kernel set " << set;
             dbl_map_free(&ref);
             int_map_free(&want);

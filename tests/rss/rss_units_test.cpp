@@ -1,5 +1,6 @@
 // The unit formula against worked values, so that a wrong factor is caught
 // rather than copied.
+#include "rss/rss_output.h"
 #include "rss/rss_units.h"
 
 #include <gtest/gtest.h>
@@ -49,17 +50,17 @@ TEST(RssUnits, OnlyFactorsWithinTheToleranceOfOneAreSkipped) {
 }
 
 TEST(RssUnits, PhaseResolutionWords) {
-    EXPECT_STREQ(phase_res_word(0), "Normal");
-    EXPECT_STREQ(phase_res_word(1), "High");
-    EXPECT_STREQ(phase_res_word(2), "Super");
-    EXPECT_STREQ(phase_res_word(-1), "Super");
-    EXPECT_EQ(counts_per_fringe(-1), 131072.0);
+    EXPECT_STREQ(df_phase_res_name(0), "Normal");
+    EXPECT_STREQ(df_phase_res_name(1), "High");
+    EXPECT_STREQ(df_phase_res_name(2), "Super");
+    EXPECT_STREQ(df_phase_res_name(-1), "Super");
+    EXPECT_EQ(df_counts_per_fringe(-1), 131072);
 }
 
 TEST(RssUnits, OutputRecord) {
     df_hdr_t o;
     std::memset(&o, 0x5A, sizeof o);
-    rss_output_record(FRAME, int64_t{1} << 32 | 7, 123, &o);
+    output_record(FRAME, int64_t{1} << 32 | 7, 123, &o);
     EXPECT_EQ(o.TimeStamp, 7); // low 32 bits
     EXPECT_EQ(o.CameraWidth, 64);
     EXPECT_EQ(o.CameraHeight, 48);
