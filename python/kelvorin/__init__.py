@@ -6,6 +6,7 @@
     df.set_heights(nm / 2, "nm")          # heights back in as phase counts
     kelvorin.write("half.dat", df)        # whole or not at all
     result = kelvorin.rss(["a.dat", "b.dat"], "total.dat", overwrite=True)
+    budget = kelvorin.budget(["a.dat", "b.dat"], weights=[2.0, 2.0])  # k = 2
 
 The reading, writing, checking and the RSS are the Kelvorin library's own,
 compiled into kelvorin._core; they release the GIL while they work.
@@ -24,8 +25,83 @@ RssResult.__doc__ = """What kelvorin.rss() gives back.
 
 report  the report text of a verbose run (what the kelvorin tool prints on
         standard output, less its closing "Done"), else ""
-budget  the uncertainty budget when asked for with budget=True, else None
+budget  the kelvorin.Budget when asked for with budget=True, else None
 """
+
+BudgetRow = _namedtuple("BudgetRow", "name weight rms_nm max_nm share dominant valid")
+BudgetRow.__doc__ = """One input's line of a kelvorin.Budget.
+
+Over V, the pixels valid in the result, with x the input's height there
+and c its coefficient:
+name      the input's path, as given (str)
+weight    its coefficient c (1.0 without weights)
+rms_nm    the root of the mean of (c x)^2, in nm
+max_nm    the largest |c x|, in nm
+share     its (c x)^2 summed, over that of all inputs (0 to 1; 0 when that is 0)
+dominant  the fraction of V where its (c x)^2 is the largest of all inputs,
+          the earlier input winning a tie (0 to 1)
+valid     the pixels with data in the input itself
+"""
+
+BudgetCombined = _namedtuple("BudgetCombined", "rms_nm max_nm valid")
+BudgetCombined.__doc__ = """The result's line of a kelvorin.Budget: the root of the
+mean of its squares and its largest value over V before rounding (nm), and
+the pixels in V."""
+
+
+class Budget:
+    """The uncertainty budget of an RSS run: which input dominates the result.
+
+    rows              a BudgetRow per input, in input order
+    combined          the BudgetCombined of the result
+    dominance         with dominance=True, an int32 array over
+                      dominance_window: at each pixel the index of the
+                      input that dominates it, -1 outside V; else None
+    dominance_window  the kelvorin.Window of that array (the smallest that
+                      holds V, as the output's phase window), or None
+
+    V is the set of pixels valid in the result: valid in every input, and
+    with a result that a data file can hold. Heights are in the output's
+    units, before rounding, in nm. [r._asdict() for r in budget.rows] makes
+    a pandas.DataFrame.
+    """
+
+    __slots__ = ("_rows", "_combined", "_dominance", "_dominance_window")
+
+    def __init__(self, rows, combined, dominance=None, dominance_window=None):
+        self._rows = tuple(rows)
+        self._combined = combined
+        self._dominance = dominance
+        self._dominance_window = dominance_window
+
+    rows = property(lambda self: self._rows, doc="A BudgetRow per input, in input order.")
+    combined = property(lambda self: self._combined, doc="The BudgetCombined of the result.")
+    dominance = property(lambda self: self._dominance,
+                         doc="The index of the dominant input per pixel (-1 outside V), or None.")
+    dominance_window = property(lambda self: self._dominance_window,
+                                doc="The Window of dominance, or None.")
+
+    def __repr__(self):
+        rows = "".join(f"\n    {row!r}," for row in self._rows)
+        text = f"Budget(rows=({rows}\n), combined={self._combined!r}"
+        if self._dominance is not None:
+            text += f", dominance=<{self._dominance.shape[0]}x{self._dominance.shape[1]} map>"
+            text += f", dominance_window={self._dominance_window!r}"
+        return text + ")"
+
+    def __eq__(self, other):
+        if not isinstance(other, Budget):
+            return NotImplemented
+        a, b = self._dominance, other._dominance
+        same_maps = a is b or (a is not None and b is not None and a.shape == b.shape and
+                               bool((a == b).all()))
+        return ((self._rows, self._combined, self._dominance_window) ==
+                (other._rows, other._combined, other._dominance_window) and same_maps)
+
+    __hash__ = None
+
+    def __reduce__(self):
+        return (Budget, (self._rows, self._combined, self._dominance, self._dominance_window))
 
 
 class Error(Exception):
@@ -151,7 +227,7 @@ def _error(code, path=None, message="", messages=(), inputs=()):
     return cls(code, path, message, messages, err, text)
 
 
-from ._core import (  # noqa: E402  (Error, Window and RssResult must exist first)
+from ._core import (  # noqa: E402  (the types it makes must exist first)
     INVALID,
     _error_meaning,
     DataFile,
@@ -164,17 +240,22 @@ from ._core import (  # noqa: E402  (Error, Window and RssResult must exist firs
 )
 
 
-def budget(inputs, *, phase_res=None, weights=None):
-    """The uncertainty budget of the RSS of the inputs, with no output file.
+def budget(inputs, *, phase_res=None, weights=None, dominance=False):
+    """The uncertainty budget (a kelvorin.Budget) of the RSS of the inputs,
+    with no output file.
 
     The short form of kelvorin.rss(inputs, None, phase_res=phase_res,
-    weights=weights, budget=True).budget.
+    weights=weights, budget=True, dominance=dominance).budget.
     """
-    return rss(inputs, None, phase_res=phase_res, weights=weights, budget=True).budget
+    return rss(inputs, None, phase_res=phase_res, weights=weights, budget=True,
+               dominance=dominance).budget
 
 
 __all__ = [
     "INVALID",
+    "Budget",
+    "BudgetCombined",
+    "BudgetRow",
     "DataFile",
     "Error",
     "RssResult",

@@ -15,9 +15,41 @@ class Window(NamedTuple):
     width: int
     height: int
 
+class BudgetRow(NamedTuple):
+    name: str
+    weight: float
+    rms_nm: float
+    max_nm: float
+    share: float
+    dominant: float
+    valid: int
+
+class BudgetCombined(NamedTuple):
+    rms_nm: float
+    max_nm: float
+    valid: int
+
+class Budget:
+    def __init__(
+        self,
+        rows: Iterable[BudgetRow],
+        combined: BudgetCombined,
+        dominance: numpy.ndarray[Any, numpy.dtype[numpy.int32]] | None = ...,
+        dominance_window: Window | None = ...,
+    ) -> None: ...
+    @property
+    def rows(self) -> tuple[BudgetRow, ...]: ...
+    @property
+    def combined(self) -> BudgetCombined: ...
+    @property
+    def dominance(self) -> numpy.ndarray[Any, numpy.dtype[numpy.int32]] | None: ...
+    @property
+    def dominance_window(self) -> Window | None: ...
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+
 class RssResult(NamedTuple):
     report: str
-    budget: Any | None
+    budget: Budget | None
 
 class Error(Exception):
     code: str
@@ -148,12 +180,14 @@ def rss(
     phase_res: int | str | None = ...,
     overwrite: bool = ...,
     verbose: bool = ...,
-    weights: Sequence[float] | None = ...,
+    weights: Iterable[float] | None = ...,
     budget: bool = ...,
+    dominance: bool = ...,
 ) -> RssResult: ...
 def budget(
     inputs: Iterable[_Path],
     *,
     phase_res: int | str | None = ...,
-    weights: Sequence[float] | None = ...,
-) -> Any: ...
+    weights: Iterable[float] | None = ...,
+    dominance: bool = ...,
+) -> Budget: ...

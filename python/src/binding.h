@@ -2,6 +2,7 @@
 #pragma once
 
 #include "datafile/datafile.h"
+#include "rss/rss.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -32,6 +33,19 @@ KVPY_TYPED_OBJECT(kvpy_array_arg_or_none, "numpy.typing.ArrayLike | None")
 KVPY_TYPED_OBJECT(kvpy_array_or_none, "numpy.ndarray | None")
 KVPY_TYPED_OBJECT(kvpy_heights_result, "numpy.ma.MaskedArray | numpy.ndarray | None")
 KVPY_TYPED_OBJECT(kvpy_window_or_none, "kelvorin.Window | None")
+
+// A numpy array over memory from the library's allocation hooks, which the
+// array owns: the block goes back through u_free_fn with the last reference.
+template <typename T> py::array_t<T> kvpy_owned_array(T *data, std::vector<py::ssize_t> shape) {
+    py::capsule owner;
+    try {
+        owner = py::capsule(data, [](void *block) { u_free_fn(block); });
+    } catch (...) {
+        u_free_fn(data);
+        throw;
+    }
+    return py::array_t<T>(std::move(shape), data, owner);
+}
 
 // A data file held by Python: the header records as read (or built), and the
 // maps as numpy arrays. An array read from a file is a view of the library's
@@ -96,6 +110,25 @@ void kvpy_set_window(const py::object &map, const py::object &value, window_t *w
                      const char *what);
 py::object kvpy_heights(const kvpy_datafile_t &df, const std::string &unit, bool masked);
 void kvpy_set_heights(kvpy_datafile_t &df, const py::object &values, const std::string &unit);
+
+// The uncertainty budget of a run (budget.cpp): the coefficients from
+// weights= (empty for None; ValueError for anything but one finite number
+// >= 0 per input), and the storage that the run fills, as kelvorin.Budget.
+std::vector<double> kvpy_weights(const py::object &weights, std::size_t inputs);
+
+struct kvpy_budget_t {
+    std::vector<rss_budget_row_t> rows;
+    int_map_t dominance{};
+    rss_budget_t record{};
+
+    kvpy_budget_t(std::size_t inputs, bool with_dominance);
+    ~kvpy_budget_t();
+    kvpy_budget_t(const kvpy_budget_t &) = delete;
+    kvpy_budget_t &operator=(const kvpy_budget_t &) = delete;
+
+    // kelvorin.Budget of a successful run; the dominance map moves into it.
+    py::object to_python();
+};
 
 void kvpy_bind_datafile(py::module_ &m);
 void kvpy_bind_io(py::module_ &m);

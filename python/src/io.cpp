@@ -8,13 +8,6 @@
 
 namespace {
 
-// A numpy array over memory from the library's allocation hooks, which the
-// array owns: the block goes back through u_free_fn with the last reference.
-template <typename T> py::array_t<T> owned_array(T *data, std::vector<py::ssize_t> shape) {
-    py::capsule owner(data, [](void *block) { u_free_fn(block); });
-    return py::array_t<T>(std::move(shape), data, owner);
-}
-
 std::unique_ptr<kvpy_datafile_t> read_file(const kvpy_path_arg &path) {
     const std::string name = kvpy_path(path);
     auto df = std::make_unique<kvpy_datafile_t>();
@@ -36,13 +29,13 @@ std::unique_ptr<kvpy_datafile_t> read_file(const kvpy_path_arg &path) {
     df->read_format = format.header_format;
     if (phase.matrix != nullptr) {
         df->phase_window = phase.window;
-        df->phase = owned_array(phase.matrix, {phase.window.height, phase.window.width});
+        df->phase = kvpy_owned_array(phase.matrix, {phase.window.height, phase.window.width});
     }
     if (intens.matrix != nullptr) {
         df->intensity_window = intens.window;
         df->intensity_range = intens.range;
-        df->intensity = owned_array(intens.matrix,
-                                    {intens.n_buckets, intens.window.height, intens.window.width});
+        df->intensity = kvpy_owned_array(
+            intens.matrix, {intens.n_buckets, intens.window.height, intens.window.width});
     }
     return df;
 }

@@ -137,18 +137,13 @@ def test_files_that_cannot_be_opened_or_created_are_oserrors(tmp_path, write_byt
         assert "PermissionError" in read_as_nobody(str(tmp_path / "in.dat"))  # root's 0700 tmp
 
 
-def test_run_result_and_what_is_not_there_yet(tmp_path):
+def test_run_result(tmp_path):
     if not TOOL:
         pytest.skip("KELVORIN_EXE names no tool")
     result = kelvorin.rss(EXAMPLES[:2], tmp_path / "o.dat", verbose=True)
     assert isinstance(result, kelvorin.RssResult) and result.budget is None
     assert result.report and "Done" not in result.report
     assert kelvorin.rss(EXAMPLES[:2], tmp_path / "o.dat", overwrite=True).report == ""
-    for kwargs in [dict(budget=True), dict(weights=[1.0, 2.0])]:
-        with pytest.raises(NotImplementedError):
-            kelvorin.rss(EXAMPLES[:2], tmp_path / "p.dat", **kwargs)
-    with pytest.raises(NotImplementedError):
-        kelvorin.budget(EXAMPLES[:2])
     with pytest.raises(TypeError, match="budget=True"):
         kelvorin.rss(EXAMPLES[:2], None)
     # A report names the files as the file system has them.
@@ -191,6 +186,12 @@ except kelvorin.Error.FileNotFoundError as e:
     number: int | None = e.errno
 attributes: dict[str, int | float | str] = df.attributes()
 df.comment_bytes = b"x"
+budget = kelvorin.budget(["a.dat"], weights=np.ones(1), dominance=True)
+share: float = budget.rows[0].share
+rows: list[dict[str, object]] = [dict(r._asdict()) for r in budget.rows]
+valid: int = budget.combined.valid
+window: kelvorin.Window | None = budget.dominance_window
+alone = kelvorin.rss(["a.dat"], None, weights=[2.0], budget=True).budget
 '''
 
 

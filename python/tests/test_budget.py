@@ -1,0 +1,160 @@
+# The uncertainty budget against hand-worked cases and a model worked out
+# here in numpy from the files' raw counts and their own attributes.
+import math
+import os
+
+import numpy as np
+import pytest
+
+import kelvorin
+from conftest import EXAMPLES, build
+
+X = 0x7FFFFFF8  # no data
+NM = 0.5 * float(np.float32(632.8e-9)) / 32768 * 1e9  # per count of build()'s defaults
+
+
+def fringe(code):
+    return {0: 4096.0, 1: 32768.0}.get(code, 131072.0)
+
+
+def model(paths, weights=None, phase_res=None):
+    """(rows, combined, dominance over the camera frame with -1 outside V,
+    the result's squares, V), the rows as (weight, rms_nm, max_nm, share,
+    dominant, valid)."""
+    files = [kelvorin.read(p) for p in paths]
+    first = files[0]
+    out_res = first.phase_res if phase_res is None else phase_res
+    nm = first.intf_scale_factor * first.wavelength_in / fringe(out_res) * 1e9
+    frame = (first.camera_height, first.camera_width)
+    c = np.ones(len(files)) if weights is None else np.asarray(weights, float)
+    squares, own = np.zeros((len(files), *frame)), np.zeros((len(files), *frame), bool)
+    for i, f in enumerate(files):
+        x, y, w, h = f.phase_window
+        counts = np.full(frame, X, np.int64)
+        counts[y:y + h, x:x + w] = f.phase
+        own[i] = counts < X
+        metres = f.intf_scale_factor * f.obliquity_factor * f.wavelength_in / fringe(f.phase_res)
+        squares[i] = np.where(own[i], c[i] * counts * metres / (nm * 1e-9), 0.0) ** 2
+    sums = squares.sum(axis=0)
+    v = own.all(axis=0) & (np.sqrt(sums) <= 67108863)
+    s, top, total = squares[:, v], squares[:, v].argmax(axis=0), squares[:, v].sum()
+    rows = [(c[i], math.sqrt(s[i].mean()) * nm, math.sqrt(s[i].max()) * nm,
+             s[i].sum() / total if total else 0.0, np.mean(top == i), own[i].sum())
+            for i in range(len(files))]
+    dominance = np.full(frame, -1)
+    dominance[v] = top
+    combined = (math.sqrt(sums[v].mean()) * nm, math.sqrt(sums[v].max()) * nm, v.sum())
+    return rows, combined, dominance, sums, v
+
+
+def assert_budget(got, rows, combined, paths):
+    assert [r.name for r in got.rows] == [os.fsdecode(p) for p in paths]
+    assert [tuple(r)[1:] for r in got.rows] == [pytest.approx(r, rel=1e-9, abs=1e-12) for r in rows]
+    assert tuple(got.combined) == pytest.approx(combined, rel=1e-9, abs=1e-12)
+
+
+B4 = np.full((2, 2), 4)
+HAND = {  # maps (2 x 2 counts, or counts and attributes), weights; rows in counts, combined
+    "shares, units": ([np.full((2, 2), 3), (np.full((2, 2), 8), dict(PhaseRes=2, IntfScaleFactor=1.0))],
+                      None, [(1, 3, 3, .36, 0, 4), (1, 4, 4, .64, 1, 4)], (5, 5, 4)),
+    "coverage factor 2": ([np.full((2, 2), 3), B4], [2, 2],
+                          [(2, 6, 6, .36, 0, 4), (2, 8, 8, .64, 1, 4)], (10, 10, 4)),
+    "tie": ([np.full((2, 2), 3), np.full((2, 2), -3)], None,
+            [(1, 3, 3, .5, 1, 4), (1, 3, 3, .5, 0, 4)], (18 ** .5, 18 ** .5, 4)),
+    "zero coefficient": ([np.full((2, 2), 3), [[4, 4], [4, X]]], np.array([1.0, 0.0]),
+                         [(1, 3, 3, 1, 1, 4), (0, 0, 0, 0, 0, 3)], (3, 3, 3)),
+    "invalid in one": ([[[1, 2], [3, X]], np.full((2, 2), 2)], None,
+                       [(1, (14 / 3) ** .5, 3, 14 / 26, 2 / 3, 3), (1, 2, 2, 12 / 26, 1 / 3, 4)],
+                       ((26 / 3) ** .5, 13 ** .5, 3)),
+    "beyond a count": ([[[6e7, 1], [1, 1]]] * 2, None,
+                       [(1, 1, 1, .5, 1, 4), (1, 1, 1, .5, 0, 4)], (2 ** .5, 2 ** .5, 3)),
+    "total zero": ([np.zeros((2, 2))] * 2, None,
+                   [(1, 0, 0, 0, 1, 4), (1, 0, 0, 0, 0, 4)], (0, 0, 4)),
+}
+
+
+@pytest.mark.parametrize("maps, weights, rows, combined", HAND.values(), ids=HAND.keys())
+def test_hand_worked(maps, weights, rows, combined, write_bytes):
+    paths = []
+    for i, m in enumerate(maps):
+        counts, attrs = m if isinstance(m, tuple) else (m, {})
+        paths.append(write_bytes(build(1, np.array(counts), CameraWidth=2, CameraHeight=2, **attrs),
+                                 f"{i}.dat"))
+    to_nm = [(w, rms * NM, top * NM, share, dom, n) for w, rms, top, share, dom, n in rows]
+    to_nm_combined = (combined[0] * NM, combined[1] * NM, combined[2])
+    got = kelvorin.budget(paths, weights=weights)
+    assert_budget(got, to_nm, to_nm_combined, paths)
+    # The model, on which the random cases rest, works them out alike.
+    rows, combined = model(paths, weights)[:2]
+    assert [pytest.approx(r, rel=1e-9, abs=1e-12) for r in to_nm] == rows
+    assert pytest.approx(to_nm_combined, rel=1e-9, abs=1e-12) == combined
+
+
+RANDOM = [(seed, None, 40, 30) for seed in range(10)] + [(10, 70, 24, 16), (11, 3, 320, 240)]
+
+
+@pytest.mark.parametrize("seed, count, width, height", RANDOM)
+def test_random_against_the_model(seed, count, width, height, write_bytes, tmp_path):
+    rng = np.random.default_rng(seed)
+    paths = []
+    for i in range(count or rng.integers(1, 7)):
+        x, y = rng.integers(0, width // 4), rng.integers(0, height // 4)
+        w, h = rng.integers(width // 2 + 1, width - x + 1), rng.integers(height // 2 + 1, height - y + 1)
+        counts = rng.integers(-1, 2, (h, w)) * rng.integers(0, rng.choice([10**3, 10**5, 3 * 10**6]), (h, w))
+        counts[rng.random((h, w)) < (0.1 if count is None else 0.002)] = X + rng.integers(0, 8)
+        attrs = dict(PhaseRes=int(rng.integers(0, 3)), IntfScaleFactor=rng.choice([0.5, 1.0, 0.25]),
+                     WavelengthIn=rng.choice([632.8e-9, 532e-9]), ObliquityFactor=rng.choice([1.0, 1.25]))
+        paths.append(write_bytes(build(int(rng.integers(1, 4)), counts, (x, y), seed=i, CameraWidth=width,
+                                       CameraHeight=height, **attrs), f"{i}.dat"))
+    weights = None if seed % 3 == 0 else rng.choice([0.0, 0.5, 1.0, 2.0, 3.3], len(paths))
+    phase_res = None if seed % 2 else int(rng.integers(0, 3))
+    rows, combined, dominance, sums, v = model(paths, weights, phase_res)
+    got = kelvorin.rss(paths, tmp_path / "out.dat", phase_res=phase_res, weights=weights, budget=True,
+                       dominance=True).budget
+    assert_budget(got, rows, combined, paths)
+    x, y, w, h = got.dominance_window
+    assert np.array_equal(got.dominance, dominance[y:y + h, x:x + w]) and (dominance[v] >= 0).all()
+    alone = kelvorin.budget(paths, phase_res=phase_res, weights=weights, dominance=True)
+    assert_budget(alone, rows, combined, paths)
+    assert np.array_equal(alone.dominance, got.dominance)
+    # The output holds the coefficients' result, rounded, on V alone.
+    out = kelvorin.read(tmp_path / "out.dat")
+    assert out.phase_window == got.dominance_window and np.array_equal(out.valid, got.dominance >= 0)
+    assert np.abs(out.phase[out.valid] - np.sqrt(sums[y:y + h, x:x + w][out.valid])).max() <= 0.5 + 1e-6
+
+
+def test_unit_coefficients_change_no_byte(tmp_path):
+    kelvorin.rss(EXAMPLES, tmp_path / "plain.dat", phase_res="Normal")
+    result = kelvorin.rss(EXAMPLES, tmp_path / "ones.dat", phase_res="Normal", weights=[1] * 3, budget=True)
+    assert (tmp_path / "ones.dat").read_bytes() == (tmp_path / "plain.dat").read_bytes()
+    assert result.budget == kelvorin.budget(EXAMPLES, phase_res="Normal")
+
+
+def test_budget_alone_writes_nothing(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    names = [os.fsencode(e) for e in EXAMPLES]
+    got = kelvorin.rss(names, None, budget=True, verbose=True)
+    assert os.listdir(tmp_path) == [] and got.report
+    assert [r.name for r in got.budget.rows] == list(map(str, EXAMPLES))
+    with pytest.raises(TypeError, match="budget=True"):
+        kelvorin.rss(EXAMPLES, "out.dat", dominance=True)
+    assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("weights", [[1], [1, 1, 1, 1], [1, -1, 1], [1, math.nan, 1], [1, math.inf, 1],
+                                     [1, "2", 1], [True, 1, 1], [1, None, 1], [[1], 1, 1], 3.0, "123"])
+def test_bad_weights_touch_nothing(weights, tmp_path):
+    out = tmp_path / "kept.dat"
+    out.write_bytes(b"keep")
+    with pytest.raises(ValueError, match="weights"):
+        kelvorin.rss(EXAMPLES, out, overwrite=True, weights=weights, budget=True)
+    with pytest.raises(ValueError, match="weights"):
+        kelvorin.budget(EXAMPLES, weights=weights)
+    assert out.read_bytes() == b"keep" and os.listdir(tmp_path) == ["kept.dat"]
+
+
+def test_rows_make_a_data_frame():
+    pandas = pytest.importorskip("pandas")
+    frame = pandas.DataFrame([r._asdict() for r in kelvorin.budget(EXAMPLES).rows])
+    assert list(frame.columns) == list(kelvorin.BudgetRow._fields)
+    assert frame["share"].sum() == pytest.approx(1.0) and frame["valid"].dtype.kind == "i"
