@@ -114,9 +114,7 @@ def test_random_against_the_model(seed, count, width, height, write_bytes, tmp_p
     assert_budget(got, rows, combined, paths)
     x, y, w, h = got.dominance_window
     assert np.array_equal(got.dominance, dominance[y:y + h, x:x + w]) and (dominance[v] >= 0).all()
-    alone = kelvorin.budget(paths, phase_res=phase_res, weights=weights, dominance=True)
-    assert_budget(alone, rows, combined, paths)
-    assert np.array_equal(alone.dominance, got.dominance)
+    assert got == kelvorin.budget(paths, phase_res=phase_res, weights=weights, dominance=True)
     # The output holds the coefficients' result, rounded, on V alone.
     out = kelvorin.read(tmp_path / "out.dat")
     assert out.phase_window == got.dominance_window and np.array_equal(out.valid, got.dominance >= 0)
