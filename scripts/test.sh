@@ -90,9 +90,6 @@ need full python3-venv glob '/usr/lib/python3*/ensurepip/__init__.py'
 # The package's type stubs, checked with mypy (the quick loop skips that
 # test without it).
 need full python3-mypy file /usr/lib/python3/dist-packages/mypy/__init__.py
-# The uncertainty budget's rows as a pandas table, as the README shows it
-# (the quick loop skips that test without pandas).
-need full python3-pandas file /usr/lib/python3/dist-packages/pandas/__init__.py
 
 install_missing() {
     [ ${#missing[@]} -gt 0 ] || return 0
