@@ -91,8 +91,8 @@ bool info_parse_weights(const char *text, int32_t count, double *weights, char *
     const char *item = text;
     for (int32_t i = 0; i < count; ++i) {
         const char *comma = std::strchr(item, ',');
-        const std::size_t n = comma != nullptr ? static_cast<std::size_t>(comma - item)
-                                               : std::strlen(item);
+        const std::size_t n =
+            comma != nullptr ? static_cast<std::size_t>(comma - item) : std::strlen(item);
         char number[64] = {};
         char *end = number;
         if (n < sizeof number) {
@@ -105,8 +105,8 @@ bool info_parse_weights(const char *text, int32_t count, double *weights, char *
             return false;
         }
         if (!std::isfinite(weights[i]) || weights[i] < 0.0) {
-            std::snprintf(reason, size,
-                          "--weights: %s is no coefficient (a finite number >= 0)", number);
+            std::snprintf(reason, size, "--weights: %s is no coefficient (a finite number >= 0)",
+                          number);
             return false;
         }
         weights[i] += 0.0; // -0 as 0

@@ -168,8 +168,8 @@ layout_t lay_out(const rss_budget_t *budget, int32_t count, const df_hdr_t *firs
 }
 
 void put_text(df_out_t *out, const char *id, double x, double y, const char *text) {
-    info_putf(out, "<text id=\"%s\" x=\"%s\" y=\"%s\" font-size=\"%s\" xml:space=\"preserve\">",
-              id, px(x).text, px(y).text, px(TEXT_SIZE).text);
+    info_putf(out, "<text id=\"%s\" x=\"%s\" y=\"%s\" font-size=\"%s\" xml:space=\"preserve\">", id,
+              px(x).text, px(y).text, px(TEXT_SIZE).text);
     info_put_escaped(out, text);
     info_put(out, "</text>\n");
 }
@@ -189,28 +189,29 @@ void put_header(df_out_t *out, const layout_t &l) {
 void put_legend(df_out_t *out, const rss_budget_t *budget, const plan_t &plan, bool no_data,
                 const layout_t &l) {
     info_put(out, "<g id=\"legend\">\n");
-    for (int k = 0; k <= plan.count; ++k) {
-        if (k == plan.count && !no_data) {
-            break;
-        }
+    for (int k = 0; k < plan.count + (no_data ? 1 : 0); ++k) {
         const double y = l.legend_top + k * LEGEND_ROW;
-        const entry_t *e = k < plan.count ? &plan.entries[k] : nullptr;
-        char id[32];
-        std::snprintf(id, sizeof id, e == nullptr ? "key-no-data"
-                                     : e->input < 0 ? "key-others"
-                                                    : "key-%ld",
-                      static_cast<long>(e != nullptr ? e->input : 0));
-        char fill[8];
-        std::snprintf(fill, sizeof fill, "#%06x",
-                      static_cast<unsigned>(INFO_BUDGET_PALETTE[k % INFO_BUDGET_COLOURS]));
+        char id[32] = "key-no-data";
+        char colour[8] = {};
+        const char *label = "outside the result";
+        if (k < plan.count) {
+            const entry_t &e = plan.entries[k];
+            std::snprintf(id, sizeof id, "key-%ld", static_cast<long>(e.input));
+            if (e.input < 0) {
+                std::snprintf(id, sizeof id, "key-others");
+            }
+            std::snprintf(colour, sizeof colour, "#%06x",
+                          static_cast<unsigned>(INFO_BUDGET_PALETTE[k]));
+            label = label_of(e, budget);
+        }
         info_putf(out,
                   "<g id=\"%s\"><rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"%s\" "
                   "stroke=\"%s\"/>",
                   id, px(MARGIN).text, px(y).text, px(SWATCH).text, px(SWATCH).text,
-                  e != nullptr ? fill : INFO_NO_DATA_COLOUR, OUTLINE);
+                  k < plan.count ? colour : INFO_NO_DATA_COLOUR, OUTLINE);
         info_putf(out, "<text x=\"%s\" y=\"%s\" font-size=\"%s\" xml:space=\"preserve\">",
                   px(MARGIN + SWATCH + 6).text, px(y + SWATCH - 1).text, px(TEXT_SIZE).text);
-        info_put_escaped(out, e != nullptr ? label_of(*e, budget) : "outside the result");
+        info_put_escaped(out, label);
         info_put(out, "</text></g>\n");
     }
     info_put(out, "</g>\n");

@@ -203,8 +203,8 @@ void info_png_free(info_png_t *png);
 
 // The PNG that a figure embeds for the picture drawn w x h px: the picture
 // enlarged by info_enlargement, encoded. ERR_NO_MEM.
-[[nodiscard]] int32_t info_png_drawn(const info_picture_t *picture, double drawn_w,
-                                     double drawn_h, info_png_t *png);
+[[nodiscard]] int32_t info_png_drawn(const info_picture_t *picture, double drawn_w, double drawn_h,
+                                     info_png_t *png);
 
 // Round ticks over lo..hi (figure_layout.cpp): steps of 1, 2, 2.5 or 5 times
 // a power of ten, the smallest that gives at most 10 ticks (and so at least
