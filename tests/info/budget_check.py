@@ -27,10 +27,6 @@ def main():
     m = re.fullmatch(r"Combined RMS (\S+) nm", by_id["title"].text)
     if check(m, "title %r" % by_id["title"].text):
         check(abs(float(m[1]) - combined["rms_nm"]) <= 5e-4 * combined["rms_nm"], "title's RMS %s" % m[1])
-    m = re.fullmatch(r"max (\S+) nm  valid (\d+) pixels  (\d+) inputs?", by_id["figures"].text)
-    if check(m, "figures line %r" % by_id["figures"].text):
-        check(abs(float(m[1]) - combined["max_nm"]) <= 5e-4 * combined["max_nm"], "max %s" % m[1])
-        check((int(m[2]), int(m[3])) == (combined["valid"], n), "valid pixels or inputs %r" % (m.groups(),))
 
     # Up to eight inputs each have a colour; of more, the seven largest shares (the earlier on a tie).
     ranked = sorted(range(n), key=lambda i: (-rows[i]["share"], i))
@@ -57,8 +53,6 @@ def main():
         track, bar = g.find("s:rect[@class='track']", NS), g.find("s:rect[@class='bar']", NS)
         check(abs(num(bar, "width") - share * num(track, "width")) <= 0.01, "bar of %s" % key)
         check(bar.get("fill").lower() == fills.get(key), "bar of %s in another colour" % key)
-        shown = g.findall("s:text", NS)[-1].text
-        check(abs(float(shown.split()[0]) - 100 * share) <= 0.005 + 1e-9, "share %s of %s" % (shown, key))
 
     # The map: the result's window (the smallest holding the valid pixels), each pixel in its
     # dominant input's colour, transparent outside the result, at the pixels' aspect.
