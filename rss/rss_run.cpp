@@ -58,7 +58,7 @@ struct rss_run_t {
     rss_worker_t workers[RSS_WORKERS]; // worker w's own
     rss_result_t result;               // the run's thread only
     rss_output_t output;               // the run's thread only
-    rss_budget_state_t budget;         // when asked for: work[w] is worker w's own
+    rss_budget_state_t budget;         // when asked for: see rss_budget_state_t
     int64_t latest_time;               // latest input time stamp so far (the run's thread)
 };
 
@@ -85,30 +85,27 @@ int32_t make_output(rss_run_t &r) {
 // rounded bands of the last batch into the result, in order.
 void work_bands(rss_run_t &r, int32_t worker) {
     rss_worker_t *w = &r.workers[worker];
-    budget_work_t *bw = &r.budget.work[worker];
+    const bool budget = r.job->request->budget != nullptr;
     int32_t held = -1;
     for (;;) {
         const bq_step_t step = bq_next(&r.queue, worker == RSS_MAIN, &held);
         switch (step.kind) {
         case BQ_FOLD:
             fold_band(r.plan, r.batch, w, &r.queue, step.band);
-            if (bw->inputs != nullptr && r.plan.mode == MODE_SINGLE_PASS &&
-                bq_failed(&r.queue) == BQ_NO_FAILURE) {
-                budget_band(r.plan, r.batch, w, bw, step.band);
-            }
             if (bq_folded(&r.queue, step.band)) {
                 held = step.band;
             }
             break;
         case BQ_ROUND:
+            if (budget) { // before its sums turn into counts
+                budget_band(&r.budget, r.plan, r.batch, w, worker, step.band);
+            }
             round_band(r.plan, w, step.band);
             bq_rounded(&r.queue, step.band);
             break;
         case BQ_TAKE:
-            if (bw->inputs != nullptr && r.plan.mode == MODE_BATCHES) { // its sums, before rounding
-                const row_span_t span = band_span(r.plan, step.band);
-                budget_note_sums(bw, w->sum + static_cast<std::size_t>(span.top) * r.plan.width,
-                                 static_cast<std::size_t>(span.rows) * r.plan.width, nullptr);
+            if (budget) {
+                budget_take(&r.budget, r.plan, *w, step.band);
             }
             result_take_band(&r.result, r.plan, &r.sums, w, &r.output, r.frame,
                              r.job->request->count, step.band);
@@ -187,8 +184,8 @@ int32_t write_result(rss_run_t &r) {
         return RSS_ERR_NO_VALID_RESULT;
     }
     if (q.budget != nullptr && r.plan.mode == MODE_BATCHES) { // read again, against the result
-        if (const int32_t code = budget_reread(r.plan, &r.inputs, &r.batch, &r.frame,
-                                               &r.workers[RSS_MAIN], &r.budget.work[RSS_MAIN]);
+        if (const int32_t code = budget_reread(&r.budget, r.plan, &r.inputs, &r.batch, &r.frame,
+                                               &r.workers[RSS_MAIN]);
             code != 0) {
             return code;
         }

@@ -179,6 +179,16 @@ TEST_F(RssBudget, RandomCasesAgreeWithThePixelByPixelBudget) {
             continue;
         }
         expect_budget(budget, oracle_budget(names, weights, phase_res));
+        // The same numbers, to the last bit, with the other thread count and
+        // kernels: the sums never depend on which worker took which band.
+        const std::vector<rss_budget_row_t> first = rows;
+        const rss_budget_t first_budget = budget;
+        tuning_.helper_thread = !tuning_.helper_thread;
+        use_portable(tuning_.kernels == nullptr);
+        ASSERT_EQ(run(names, weights, "", &budget, &rows, phase_res), 0);
+        EXPECT_EQ(std::memcmp(rows.data(), first.data(), sizeof(rss_budget_row_t) * rows.size()),
+                  0);
+        EXPECT_TRUE(budget.rms_nm == first_budget.rms_nm && budget.max_nm == first_budget.max_nm);
         // The same bytes without a budget; and with coefficients of 1 as without any.
         std::vector<const char *> list;
         for (const std::string &name : names) {
