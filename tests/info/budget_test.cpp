@@ -9,17 +9,6 @@
 
 namespace {
 
-// Input i of n peaks on its own diagonals over a base that grows with i; the
-// first of a few is cut short on the right and has holes.
-test_phase_t peaks(int i, int n) {
-    return phase_of({2, 1, static_cast<int16_t>(i == 0 && n < 9 ? 20 : 24), 14},
-                    [i, n](int x, int y) {
-                        return i == 0 && n < 9 && (x * y) % 13 == 5 ? BAD
-                               : (x + 2 * y) % n == i               ? 5000
-                                                                    : 1000 + 10 * i;
-                    });
-}
-
 TEST_F(InfoTest, BudgetAgainstThePixelByPixelBudgetTheLibraryAndTheTable) {
     // Three phase resolutions, windows and coefficients; é is one character
     // in the table's name column.
@@ -149,6 +138,17 @@ TEST_F(InfoTest, BudgetFigureShowsWhereEachInputDominates) {
 #ifdef _WIN32
     GTEST_SKIP() << "checked with the host's Python and Chromium";
 #else
+    // Input i of n peaks on its own diagonals over a base that grows with i;
+    // the first of a few is cut short on the right and has holes.
+    const auto peaks = [](int i, int n) {
+        const bool few = n < 9;
+        return phase_of({2, 1, static_cast<int16_t>(i == 0 && few ? 20 : 24), 14},
+                        [i, n, few](int x, int y) {
+                            return i == 0 && few && (x * y) % 13 == 5 ? BAD
+                                   : (x + 2 * y) % n == i             ? 5000
+                                                                      : 1000 + 10 * i;
+                        });
+    };
     const bool browser = std::system("command -v chromium >/dev/null") == 0;
     // Of nine inputs the seven largest shares keep their colours.
     for (const std::vector<double> &weights : {std::vector<double>{1, 0.5, 1}, {}}) {
