@@ -70,6 +70,9 @@ void df_image_from_file(df_image_t *image) {
         inserted += g.length;
     }
     for (const df_run_t &r : DF_RUNS) {
+        if (r.item_size == 1) {
+            continue; // bytes stay as they are (most of the header)
+        }
         unsigned char *q = p + df_image_offset(r.file_offset);
         for (std::size_t i = 0; i < r.count; ++i, q += r.item_size) {
             if (r.item_size == 2) {
@@ -84,6 +87,9 @@ void df_image_from_file(df_image_t *image) {
 void df_image_to_file(df_image_t *image) {
     unsigned char *p = bytes_of(image);
     for (const df_run_t &r : DF_RUNS) {
+        if (r.item_size == 1) {
+            continue;
+        }
         unsigned char *q = p + df_image_offset(r.file_offset);
         for (std::size_t i = 0; i < r.count; ++i, q += r.item_size) {
             if (r.item_size == 2) {

@@ -350,13 +350,12 @@ std::size_t u_read_some_at(std::FILE *stream, void *buffer, std::size_t bytes, i
 }
 
 void u_advise_reading(std::FILE *stream, int64_t bytes) {
-    // A small file is fetched at once to good effect; beyond, a window ahead of
-    // the reads serves as well and keeps the page cache for what is read.
-    constexpr int64_t SMALL = int64_t{1} << 20;
+    // Read ahead further than by default. (Fetching a small file whole at
+    // once read cold files faster, but cost a lookup of every page when they
+    // are in the cache already.)
     const int fd = fileno(stream);
     if (fd >= 0 && bytes > 0) {
-        posix_fadvise(fd, 0, bytes <= SMALL ? static_cast<off_t>(bytes) : 0,
-                      bytes <= SMALL ? POSIX_FADV_WILLNEED : POSIX_FADV_SEQUENTIAL);
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
 }
 

@@ -47,10 +47,9 @@ bool u_replace_file(const char *from, const char *to);
 // streams whose own position is no longer used.
 std::size_t u_read_some_at(std::FILE *stream, void *buffer, std::size_t bytes, int64_t offset);
 
-// Tells the system how the first `bytes` bytes of an open file will be read:
-// a small file all of it soon (read ahead now, in one go), a large one from
-// start to end (read ahead further). Only advice; nothing where the system
-// takes none.
+// Tells the system that the first `bytes` bytes of an open file will be read
+// from start to end, so that it reads ahead further. Only advice; nothing
+// where the system takes none.
 void u_advise_reading(std::FILE *stream, int64_t bytes);
 
 // u_read_some_at that must read every byte: false when fewer are there.
