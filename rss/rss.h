@@ -110,15 +110,19 @@ KELVORIN_API const char *rss_error_name(int32_t code);
 KELVORIN_API const char *rss_error_format(int32_t code);
 
 /* Computes the RSS of the request's inputs and writes it to the output file.
-   Yields 0, or the code of the failure, after exactly one message:
-     - a code above, with its message;
-     - the reader's code (ERR_CORRUPT_DATA_FILE, ERR_CANT_OPEN_FILE, ...) with
-       `Error reading input file "<in>"`;
-     - the attribute check's code with `Invalid attribute information in
-       input file "<in>"`, a line end and the check's own text;
+   Yields 0, or the code of the failure after its messages, each a call of
+   `message`:
+     - a code above: its message;
+     - the reader's code (ERR_CORRUPT_DATA_FILE, ERR_CANT_OPEN_FILE, ...):
+       `Error reading input file "<in>"`, then the code's name;
+     - the attribute check's code: `Invalid attribute information in input
+       file "<in>"`, a line end and the check's own text, then the code's
+       name;
      - any other library code (ERR_INVALID_PARAM, ERR_NO_MEM, ERR_FP_OVERFLOW,
-       ERR_IMPROPER_WINDOW, the writer's codes) with the code's name as the
-       message.
+       ERR_IMPROPER_WINDOW, the writer's codes): the code's name.
+   When the output of a failed run cannot be emptied again, a last message
+   says so: `Output file "<out>" could not be emptied again: it may hold part
+   of a result`.
    A request with no inputs, more than RSS_MAX_INPUTS, a null name, a phase
    resolution outside -1..2, a coefficient that is not a finite number >= 0,
    a budget without rows, neither an output nor a budget, or anything in

@@ -1,13 +1,15 @@
 # The uncertainty budget against hand-worked cases and a model worked out
 # here in numpy from the files' raw counts and their own attributes.
+import json
 import math
 import os
+import subprocess
 
 import numpy as np
 import pytest
 
 import kelvorin
-from conftest import EXAMPLES, build
+from conftest import EXAMPLES, INFO, build
 
 X = 0x7FFFFFF8  # no data
 NM = 0.5 * float(np.float32(632.8e-9)) / 32768 * 1e9  # per count of build()'s defaults
@@ -113,6 +115,16 @@ def test_unit_coefficients_change_no_byte(tmp_path):
     result = kelvorin.rss(EXAMPLES, tmp_path / "ones.dat", phase_res="Normal", weights=[1] * 3, budget=True)
     assert (tmp_path / "ones.dat").read_bytes() == (tmp_path / "plain.dat").read_bytes()
     assert result.budget == kelvorin.budget(EXAMPLES, phase_res="Normal")
+
+
+@pytest.mark.skipif(not INFO, reason="KELVORIN_INFO_EXE names no kelvorin-info")
+def test_same_budget_as_kelvorin_info():
+    # Two callers of the one library: the figures agree to the bit.
+    shown = json.loads(subprocess.run([INFO, "--budget", "--json", "--weights", "1,0.5,2", *map(str, EXAMPLES)],
+                                      check=True, capture_output=True, text=True).stdout)
+    got = kelvorin.budget(EXAMPLES, weights=[1, 0.5, 2])
+    assert [dict(r._asdict(), name=str(r.name)) for r in got.rows] == shown["inputs"]
+    assert got.combined._asdict() == shown["combined"]
 
 
 def test_budget_alone_writes_nothing(tmp_path, monkeypatch):
