@@ -3,7 +3,7 @@
 # against the hand-written numpy reader, which checks nothing:
 #   kelvorin.read(path)                                     header, checks, map
 #   np.fromfile(path, ">i4", offset=834).astype(np.int32)   the map alone
-#   DataFile.heights("nm")                                  one vectorised pass
+#   DataFile.heights("nm")                                  one vectorised pass, with the mask
 #
 #   bench/python.sh      median of RUNS runs (default 7) of each, alternating
 #

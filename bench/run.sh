@@ -10,6 +10,10 @@
 #                             the same with the page cache dropped before every
 #                             run (as root): the tool against cat, each
 #                             reading from the disk
+#   bench/run.sh --budget W1 ...
+#                             the run with its uncertainty budget, and the
+#                             budget alone (nothing written), against the run
+#                             without (bench_variant)
 #   bench/run.sh --mechanisms W1 ...
 #                             the run with each of its mechanisms switched
 #                             off in turn (bench_variant), against the run
@@ -38,6 +42,7 @@ for a in "$@"; do
     case $a in
     --smoke) workloads=(SMOKE); runs=1 ;;
     --mechanisms) mechanisms=1 ;;
+    --budget) mechanisms=1 BENCH_MODES=${BENCH_MODES:-"all budget budget-only"} ;;
     --cold) cold=1 ;;
     *) workloads+=("$a") ;;
     esac
@@ -119,7 +124,7 @@ prepare() { # workload: sets dir, files, out, inputs
 
 if [ -n "$mechanisms" ]; then
     read -r -a modes <<<"${BENCH_MODES:-all no-ahead one-by-one one-worker}"
-    printf '%-6s %-17s %8s %20s %10s %6s\n' workload without seconds vs_all peak_MiB idle%
+    printf '%-6s %-17s %8s %20s %10s %6s\n' workload variant seconds vs_all peak_MiB idle%
     for w in "${workloads[@]}"; do
         prepare "$w"
         idle=$([ "$runs" -gt 1 ] && wait_quiet || echo "-")

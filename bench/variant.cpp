@@ -3,7 +3,9 @@
 //
 //   bench_variant MODE OUT IN... | @LIST
 //   MODE: all, no-ahead (result written whole at the end), one-by-one
-//   (batches of one input), one-worker (no helper thread)
+//   (batches of one input), one-worker (no helper thread); budget (the run
+//   with its uncertainty budget), budget-only (the budget alone, nothing
+//   written)
 #include "rss/rss_tuning.h"
 
 #include <cstdio>
@@ -25,7 +27,7 @@ int main(int argc, char **argv) {
         tuning.batch_max = 1;
     } else if (mode == "one-worker") {
         tuning.helper_thread = false;
-    } else if (mode != "all") {
+    } else if (mode != "all" && mode != "budget" && mode != "budget-only") {
         std::fprintf(stderr, "bench_variant: unknown mode %s\n", argv[1]);
         return 2;
     }
@@ -42,8 +44,16 @@ int main(int argc, char **argv) {
     for (const std::string &n : names) {
         list.push_back(n.c_str());
     }
-    const rss_request_t request = {argv[2], -1, false, list.data(),
-                                   static_cast<int32_t>(list.size())};
+    std::vector<rss_budget_row_t> rows(list.size());
+    rss_budget_t budget{rows.data(), 0, 0, 0, nullptr};
+    const bool with_budget = mode.starts_with("budget");
+    const rss_request_t request = {mode == "budget-only" ? nullptr : argv[2],
+                                   -1,
+                                   false,
+                                   list.data(),
+                                   static_cast<int32_t>(list.size()),
+                                   nullptr,
+                                   with_budget ? &budget : nullptr};
     const rss_sink_t sink = {nullptr, nullptr, [](void *, const char *text) {
                                  std::fprintf(stderr, "bench_variant: %s\n", text);
                              }};

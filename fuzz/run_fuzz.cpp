@@ -2,21 +2,25 @@
 // made from two fuzzed data files. Input layout:
 //   byte 0   bit 0 verbose; bits 1-2 phase resolution setting (-1, 0, 1, 2);
 //            bits 3-4 input list (A; A B; B A; A B A); bit 5 the output holds
-//            stale bytes beforehand
+//            stale bytes beforehand; bit 6 after a successful run, the
+//            budget alone with coefficients from byte 1
 //   byte 1   1..12: refuse that allocation of the run (counted from 1);
-//            anything else: refuse none
+//            anything else: refuse none; two bits per input choose its
+//            coefficient (1, 0, 0.5 or 3)
 //   byte 2-3 length of file A (little-endian), then A, then file B
 //
 // Every run must either succeed with an output that check_run finds correct,
 // or fail with the program's message and an empty output; a refused
 // allocation must end it with ERR_NO_MEM. No input may change, and every
 // block the run takes must come back.
+#include "common/budget_oracle.h"
 #include "common/capture.h"
 #include "common/fault_alloc.h"
 #include "common/run_check.h"
 #include "fuzz/scratch.h"
 #include "tool/tool.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +64,53 @@ int64_t camera_pixels(const std::vector<uint8_t> &file) {
     const auto width = static_cast<int16_t>(file[234] << 8 | file[235]);
     const auto height = static_cast<int16_t>(file[236] << 8 | file[237]);
     return int64_t{width} * height;
+}
+
+// The budget of the run's inputs with coefficients, alone (nothing written),
+// against the pixel-by-pixel budget; a problem, or "".
+std::string check_budget(const run_record_t &run, uint8_t choice) {
+    static constexpr double COEFFICIENTS[] = {1.0, 0.0, 0.5, 3.0};
+    std::vector<const char *> names;
+    std::vector<double> weights;
+    for (std::size_t i = 0; i < run.inputs.size(); ++i) {
+        names.push_back(run.inputs[i].c_str());
+        weights.push_back(COEFFICIENTS[(choice >> (2 * i)) & 3]);
+    }
+    std::vector<rss_budget_row_t> rows(names.size());
+    rss_budget_t budget{rows.data(), 0, 0, 0, nullptr};
+    const rss_request_t request = {nullptr,
+                                   run.phase_setting,
+                                   false,
+                                   names.data(),
+                                   static_cast<int32_t>(names.size()),
+                                   weights.data(),
+                                   &budget};
+    fault_alloc_install({.max_block = MAX_BLOCK, .fill = FILL_BYTES});
+    const int32_t code = rss_compute(&request, nullptr);
+    const fault_alloc_stats_t stats = fault_alloc_stats();
+    fault_alloc_uninstall();
+    if (stats.live != 0 || stats.refused != 0) {
+        return "the budget run left blocks or was refused one";
+    }
+    if (code == ERR_FP_OVERFLOW || code == RSS_ERR_NO_VALID_RESULT) {
+        return ""; // a coefficient of 3 may take a pixel out of range
+    }
+    if (code != 0) {
+        return std::string("the budget run failed: ") + rss_error_name(code);
+    }
+    fault_alloc_install({.max_block = MAX_CHECK_BLOCK, .fill = FILL_BYTES});
+    const oracle_budget_t want = oracle_budget(run.inputs, weights, run.phase_setting);
+    fault_alloc_uninstall();
+    auto near = [](double a, double b) { return std::fabs(a - b) <= 1e-9 * std::fabs(b); };
+    bool same = budget.valid == want.valid && near(budget.rms_nm, want.rms_nm) &&
+                near(budget.max_nm, want.max_nm);
+    for (std::size_t i = 0; same && i < rows.size(); ++i) {
+        const oracle_budget_row_t &w = want.rows[i];
+        same = rows[i].weight == w.weight && near(rows[i].rms_nm, w.rms_nm) &&
+               near(rows[i].max_nm, w.max_nm) && near(rows[i].share, w.share) &&
+               rows[i].dominant == w.dominant && rows[i].valid == w.valid;
+    }
+    return same ? "" : "the budget differs from the pixel-by-pixel budget";
 }
 
 bool is_no_mem_message(const run_record_t &run) {
@@ -158,6 +209,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         problem = check_run(run);
     }
     fault_alloc_uninstall();
+    if (problem.empty() && run.ok && stats.refused == 0 && (flags & 0x40) != 0) {
+        problem = check_budget(run, data[1]);
+    }
     if (!problem.empty()) {
         fail(problem);
     }

@@ -1,11 +1,8 @@
-// The entry of kelvorin-info: command line, the walk over the files, the
-// exports and the exit status.
+// The entry of kelvorin-info: the walk over the files, the exports and the
+// exit status.
 #include "info/info.h"
 #include "support/platform_internal.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #ifndef KELVORIN_VERSION
@@ -17,79 +14,6 @@ namespace {
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
-
-constexpr const char *USAGE_LINES[] = {
-    "Usage: kelvorin-info [--json] [--png FILE] [--svg FILE] [--html FILE] [--csv FILE]",
-    "                     [--tiff FILE] [--gsf FILE] [--range LO HI] FILE...",
-    "",
-    "Shows what interferometer data files hold: header, attributes, and the",
-    "statistics of the phase map over its valid pixels, in nanometres.",
-    "",
-    "  --json          one JSON array on standard output instead of the text report",
-    "  --png FILE      picture of the phase map (exactly one input file)",
-    "  --svg FILE      figure: the picture with colour bar, scale bar and figures",
-    "  --html FILE     page to explore the map in a browser: heights, zoom, profiles",
-    "  --csv FILE      x,y,height_nm of every valid pixel (exactly one input file)",
-    "  --tiff FILE     heights in nm as a 32-bit float TIFF, NaN without data",
-    "  --gsf FILE      heights in m as a Gwyddion Simple Field file",
-    "  --range LO HI   colour range of picture, figure and page in nm (default: min..max)",
-    "  --help          this text",
-    "  --version       the program's version",
-    "  --              the arguments after it are file names",
-    "",
-    "Exit status: 0 all reported, 1 a file or an output failed, 2 usage error.",
-};
-
-void print_usage(std::FILE *stream) {
-    for (const char *line : USAGE_LINES) {
-        std::fprintf(stream, "%s\n", line);
-    }
-}
-
-void usage_error(const char *format, const char *arg) {
-    std::fprintf(stderr, "%s: ", INFO_NAME);
-    std::fprintf(stderr, format, arg);
-    std::fputc('\n', stderr);
-}
-
-// A finite number filling the whole argument.
-bool parse_number(const char *text, double *value) {
-    char *end = nullptr;
-    errno = 0;
-    *value = std::strtod(text, &end);
-    return end != text && *end == '\0' && errno == 0 && std::isfinite(*value);
-}
-
-// The option's output name in the options, or null when it names none.
-const char **output_slot(const char *arg, info_options_t *opts) {
-    if (std::strcmp(arg, "--png") == 0) {
-        return &opts->png_path;
-    }
-    if (std::strcmp(arg, "--svg") == 0) {
-        return &opts->svg_path;
-    }
-    if (std::strcmp(arg, "--html") == 0) {
-        return &opts->html_path;
-    }
-    if (std::strcmp(arg, "--tiff") == 0) {
-        return &opts->tiff_path;
-    }
-    if (std::strcmp(arg, "--gsf") == 0) {
-        return &opts->gsf_path;
-    }
-    return std::strcmp(arg, "--csv") == 0 ? &opts->csv_path : nullptr;
-}
-
-// Every output's name, null for those not asked for.
-constexpr int OUTPUTS = 6;
-struct outputs_t {
-    const char *path[OUTPUTS];
-};
-
-outputs_t outputs_of(const info_options_t &opts) {
-    return {{opts.png_path, opts.svg_path, opts.html_path, opts.csv_path, opts.tiff_path,
-             opts.gsf_path}};
-}
 
 // True when the output would land on the input itself.
 bool names_input(const char *output, const char *input) {
@@ -136,8 +60,8 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
     if (code == 0) {
         code = info_png_encode(&picture, &png);
     }
-    info_picture_free(&picture);
     if (code != 0) {
+        info_picture_free(&picture);
         return heights_error(file, file->name, code, "picture");
     }
     bool ok = true;
@@ -153,7 +77,7 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
         ok = code == 0;
     }
     if (opts.svg_path != nullptr) {
-        code = info_write_svg(file, &png, &figure, opts.svg_path);
+        code = info_write_svg(file, &picture, &png, &figure, opts.svg_path);
         if (code != 0) {
             info_print_error(opts.svg_path, code);
         } else {
@@ -161,6 +85,7 @@ bool write_pictures(const info_options_t &opts, const info_file_t *file, info_wr
         }
         ok = ok && code == 0;
     }
+    info_picture_free(&picture);
     info_png_free(&png);
     return ok;
 }
@@ -208,20 +133,25 @@ bool write_exports(const info_options_t &opts, const info_file_t *file, info_wri
 int report_files(const info_options_t &opts) {
     // Maps and pictures are filled right after they are taken.
     u_malloc_fn = u_malloc_large_pages;
-    // Inputs are never changed: an output that is the input is refused.
-    for (const char *output : outputs_of(opts).path) {
-        if (output != nullptr && names_input(output, opts.files[0])) {
-            info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
-            return EXIT_FAILED;
+    // Inputs are never changed: an output that is an input is refused.
+    for (const char *output : info_outputs_of(&opts).path) {
+        for (int32_t i = 0; output != nullptr && i < opts.file_count; ++i) {
+            if (names_input(output, opts.files[i])) {
+                info_print_error(output, ERR_INVALID_PARAM, "the output would replace the input");
+                return EXIT_FAILED;
+            }
         }
     }
     // Nor is a measurement: an export's name that lands on a data file is
     // most likely the input's, with the export's own name forgotten.
-    for (const char *output : outputs_of(opts).path) {
+    for (const char *output : info_outputs_of(&opts).path) {
         if (output != nullptr && df_is_data_file(output)) {
             info_print_error(output, ERR_FILE_READ_ONLY);
             return EXIT_FAILED;
         }
+    }
+    if (opts.budget) {
+        return info_budget_main(&opts);
     }
     bool failed = false;
     if (opts.json) {
@@ -263,99 +193,18 @@ int report_files(const info_options_t &opts) {
 
 } // namespace
 
-info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts) {
-    *opts = info_options_t{};
-    // Input names in command line order; the table lives until the process
-    // ends.
-    auto **files =
-        static_cast<char **>(u_calloc_fn(static_cast<std::size_t>(argc) + 1, sizeof(char *)));
-    if (files == nullptr) {
-        return info_command_t::no_memory;
-    }
-    opts->files = files;
-    bool options_end = false;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        if (options_end || arg[0] != '-' || arg[1] == '\0') {
-            files[opts->file_count++] = argv[i];
-            continue;
-        }
-        const bool has_value = i + 1 < argc;
-        if (std::strcmp(arg, "--") == 0) {
-            options_end = true;
-        } else if (std::strcmp(arg, "--help") == 0) {
-            return info_command_t::help;
-        } else if (std::strcmp(arg, "--version") == 0) {
-            return info_command_t::version;
-        } else if (std::strcmp(arg, "--json") == 0) {
-            opts->json = true;
-        } else if (const char **slot = output_slot(arg, opts); slot != nullptr) {
-            if (!has_value || *slot != nullptr) {
-                usage_error(has_value ? "%s given twice" : "missing file name after %s", arg);
-                return info_command_t::usage_error;
-            }
-            *slot = argv[++i];
-        } else if (std::strcmp(arg, "--range") == 0) {
-            if (i + 2 >= argc || opts->has_range) {
-                usage_error(opts->has_range ? "%s given twice" : "missing LO HI after %s", arg);
-                return info_command_t::usage_error;
-            }
-            if (!parse_number(argv[i + 1], &opts->range_lo_nm) ||
-                !parse_number(argv[i + 2], &opts->range_hi_nm) ||
-                opts->range_lo_nm > opts->range_hi_nm) {
-                usage_error("%s needs two numbers LO <= HI", arg);
-                return info_command_t::usage_error;
-            }
-            opts->has_range = true;
-            i += 2;
-        } else {
-            usage_error("unknown option %s", arg);
-            return info_command_t::usage_error;
-        }
-    }
-    if (opts->file_count == 0) {
-        usage_error("%s", "no input file");
-        return info_command_t::usage_error;
-    }
-    const outputs_t outputs = outputs_of(*opts);
-    bool any_output = false;
-    for (const char *output : outputs.path) {
-        any_output = any_output || output != nullptr;
-    }
-    if (any_output && opts->file_count != 1) {
-        usage_error("%s",
-                    "--png, --svg, --html, --csv, --tiff and --gsf take exactly one input file");
-        return info_command_t::usage_error;
-    }
-    if (opts->has_range && opts->png_path == nullptr && opts->svg_path == nullptr &&
-        opts->html_path == nullptr) {
-        usage_error("%s", "--range applies to --png, --svg and --html only");
-        return info_command_t::usage_error;
-    }
-    for (int a = 0; a < OUTPUTS; ++a) {
-        for (int b = a + 1; b < OUTPUTS; ++b) {
-            const char *const *path = outputs.path;
-            if (path[a] != nullptr && path[b] != nullptr && std::strcmp(path[a], path[b]) == 0) {
-                usage_error("%s", "two outputs name the same file");
-                return info_command_t::usage_error;
-            }
-        }
-    }
-    return info_command_t::run;
-}
-
 int info_main(int argc, char *const *argv) {
     info_options_t opts;
     int status = EXIT_OK;
     switch (info_parse_args(argc, argv, &opts)) {
     case info_command_t::help:
-        print_usage(stdout);
+        info_print_usage(stdout);
         break;
     case info_command_t::version:
         std::printf("%s %s\n", INFO_NAME, KELVORIN_VERSION);
         break;
     case info_command_t::usage_error:
-        print_usage(stderr);
+        info_print_usage(stderr);
         status = EXIT_USAGE;
         break;
     case info_command_t::no_memory:
@@ -368,6 +217,7 @@ int info_main(int argc, char *const *argv) {
         break;
     }
     u_free_fn(const_cast<char **>(opts.files));
+    u_free_fn(opts.weights);
     if (status != EXIT_USAGE && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) {
         info_print_error("standard output", ERR_CANT_WRITE_FILE, "writing the report failed");
         status = EXIT_FAILED;

@@ -1,12 +1,15 @@
 // kelvorin-info: shows what data files hold (attributes, phase statistics),
 // as a text report or JSON, and exports one file's phase map as a PNG picture,
 // an SVG figure, an HTML page to explore it, a CSV table, a 32-bit float TIFF
-// or a Gwyddion Simple Field file. Built on the data file library's public
-// operations only.
+// or a Gwyddion Simple Field file. With --budget it shows the uncertainty
+// budget of several files instead: which input dominates their RSS, and
+// where. Built on the data file library's and the run's public operations
+// only.
 #pragma once
 
 #include "datafile/datafile.h"
 #include "maps/maps.h"
+#include "rss/rss.h"
 #include "support/support.h"
 
 #include <cstddef>
@@ -16,7 +19,7 @@
 constexpr const char *INFO_NAME = "kelvorin-info";
 
 // ---------------------------------------------------------------------------
-// Command line (cmdline.cpp).
+// Command line (options.cpp) and the entry (cmdline.cpp).
 
 struct info_options_t {
     bool json;             // JSON array on standard output instead of the text report
@@ -29,6 +32,8 @@ struct info_options_t {
     bool has_range;        // colour range given with --range
     double range_lo_nm;    // lowest height of the colour range
     double range_hi_nm;    // highest height of the colour range
+    bool budget;           // the budget of the inputs instead of one report per file
+    double *weights;       // --weights: one per input (from u_calloc_fn), or null
     char *const *files;    // input names in command line order (from u_calloc_fn)
     int32_t file_count;
 };
@@ -38,8 +43,17 @@ enum class info_command_t { run, help, version, usage_error, no_memory };
 // Parses argv[1..argc-1]. For usage_error it has written a one-line reason to
 // standard error; the caller shows the usage text. no_memory: the name table
 // could not be allocated (nothing written). The caller releases
-// opts->files with u_free_fn in every case.
+// opts->files and opts->weights with u_free_fn in every case.
 info_command_t info_parse_args(int argc, char *const *argv, info_options_t *opts);
+
+// Every output's name, null for those not asked for.
+constexpr int INFO_OUTPUTS = 6;
+struct info_outputs_t {
+    const char *path[INFO_OUTPUTS];
+};
+info_outputs_t info_outputs_of(const info_options_t *opts);
+
+void info_print_usage(std::FILE *stream);
 
 // The whole program; yields the exit status: 0 all files reported (and every
 // output written), 1 when any file or output failed, 2 for a usage error.
@@ -159,6 +173,22 @@ struct info_picture_t {
 
 void info_picture_free(info_picture_t *picture);
 
+// Drops the indices that no pixel uses, keeping the colours' order: index i
+// of `count` has the colour colours[i], index 0 standing for pixels without
+// data (transparent when any pixel has it).
+void info_picture_compact(info_picture_t *picture, const uint32_t *colours, int count);
+
+// The whole factor by which a picture of columns x rows drawn w x h px is
+// embedded: the largest that the drawn size holds, at least 1. Renderers
+// that smooth a drawn image (and ignore image-rendering) then keep each
+// pixel a sharp block.
+int info_enlargement(int columns, int rows, double drawn_w, double drawn_h);
+
+// The picture with each pixel a factor x factor block, nearest neighbour.
+// ERR_NO_MEM.
+[[nodiscard]] int32_t info_picture_enlarge(const info_picture_t *picture, int factor,
+                                           info_picture_t *enlarged);
+
 // A whole PNG file in memory.
 struct info_png_t {
     uint8_t *bytes; // from u_malloc_fn, or null
@@ -170,6 +200,11 @@ struct info_png_t {
 [[nodiscard]] int32_t info_png_encode(const info_picture_t *picture, info_png_t *png);
 
 void info_png_free(info_png_t *png);
+
+// The PNG that a figure embeds for the picture drawn w x h px: the picture
+// enlarged by info_enlargement, encoded. ERR_NO_MEM.
+[[nodiscard]] int32_t info_png_drawn(const info_picture_t *picture, double drawn_w, double drawn_h,
+                                     info_png_t *png);
 
 // Round ticks over lo..hi (figure_layout.cpp): steps of 1, 2, 2.5 or 5 times
 // a power of ten, the smallest that gives at most 10 ticks (and so at least
@@ -199,12 +234,14 @@ struct info_figure_t {
     bool has_range; // given on the command line: heights outside are marked
 };
 
-// Writes a self-contained SVG figure: the PNG embedded at the camera pixels'
-// aspect, a colour bar with round ticks in nm, a lateral scale bar, the
-// file's name, figures and capture time. The codes of the output file and
-// ERR_NO_MEM.
-[[nodiscard]] int32_t info_write_svg(const info_file_t *file, const info_png_t *png,
-                                     const info_figure_t *figure, const char *path);
+// Writes a self-contained SVG figure: the picture embedded at the camera
+// pixels' aspect (as info_png_drawn gives it; `png`, the picture's own
+// encoding, serves when it is drawn no larger than its pixels), a colour
+// bar with round ticks in nm, a lateral scale bar, the file's name, figures
+// and capture time. The codes of the output file and ERR_NO_MEM.
+[[nodiscard]] int32_t info_write_svg(const info_file_t *file, const info_picture_t *picture,
+                                     const info_png_t *png, const info_figure_t *figure,
+                                     const char *path);
 
 // Writes a self-contained HTML page to explore the map (html.cpp): the
 // map at the camera pixels' aspect with its colour bar, scale bar, title and
@@ -248,6 +285,13 @@ void info_putf(df_out_t *out, const char *format, ...) U_PRINTF_FORMAT(2, 3);
 void info_put_escaped(df_out_t *out, const char *text);
 
 void info_put_base64(df_out_t *out, const uint8_t *bytes, std::size_t n);
+
+// The start of an SVG figure of width x height px on a white ground.
+void info_put_svg_start(df_out_t *out, double width, double height);
+
+// The map of a figure: the no-data colour (id "no-data") under the PNG
+// (id "map") drawn at x, y, w x h px, its pixels kept sharp.
+void info_put_map(df_out_t *out, const info_png_t *png, double x, double y, double w, double h);
 
 // The map's extent at the camera pixels' own aspect (in metres, or in
 // pixels when their size is unknown: square).
@@ -354,3 +398,39 @@ void info_strips_free(info_strips_t *strips);
 // with the lateral size and offset in metres and the attributes as keys.
 // The codes of info_float_heights_usable and the output file, ERR_NO_MEM.
 [[nodiscard]] int32_t info_write_gsf(const info_file_t *file, const char *path);
+
+// ---------------------------------------------------------------------------
+// The uncertainty budget of several files (budget.cpp, budget_svg.cpp,
+// report_json.cpp).
+
+// Parses the --weights list: `count` comma-separated numbers, each finite
+// and >= 0 (-0 taken as 0). False, with the reason in `reason`, for any
+// other list.
+bool info_parse_weights(const char *text, int32_t count, double *weights, char *reason,
+                        std::size_t size);
+
+// Computes the budget of the options' inputs with the run (no output file
+// written) and shows it: the table or JSON on standard output, and the
+// figure. The run's refusals go to standard error as its messages. Yields
+// the exit status: 0, or 1 after a refusal or a failed figure.
+int info_budget_main(const info_options_t *opts);
+
+// The table: one aligned row per input (name, coefficient, RMS and max nm,
+// share and dominant %, valid pixels), then the combined row.
+void info_budget_text(const rss_budget_t *budget, int32_t count);
+
+// The same as one JSON object {"inputs": [...], "combined": {...}}.
+void info_json_budget(const rss_budget_t *budget, int32_t count);
+
+// The figure's colours, Okabe and Ito's, which colour-blind readers tell
+// apart. Up to eight inputs each have their own; of more, the seven with the
+// largest shares keep theirs and the others share the last.
+constexpr int INFO_BUDGET_COLOURS = 8;
+extern const uint32_t INFO_BUDGET_PALETTE[INFO_BUDGET_COLOURS];
+
+// Writes the budget figure: the dominance map (budget->dominance) at the
+// pixel aspect of `first`, each pixel in its dominant input's colour, with a
+// legend; beside it a bar per input for its share, under the combined RMS as
+// the title. The codes of the output file and ERR_NO_MEM.
+[[nodiscard]] int32_t info_write_budget_svg(const rss_budget_t *budget, int32_t count,
+                                            const df_hdr_t *first, const char *path);

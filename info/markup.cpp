@@ -1,5 +1,6 @@
-// Text shared by the SVG figure and the HTML page: numbers as the figure
-// prints them, escaped markup, base64, and the lines under the title.
+// Text shared by the SVG figures and the HTML page: numbers as the figure
+// prints them, escaped markup, base64, the lines under the title, and the
+// figures' frame and map.
 #include "info/info.h"
 
 #include <charconv>
@@ -119,4 +120,35 @@ void info_caption(const info_file_t *file, info_caption_t *caption) {
     char when[48];
     info_utc_text(file->hdr.TimeStamp, when, sizeof when);
     std::snprintf(caption->captured, sizeof caption->captured, "captured %s", when);
+}
+
+void info_put_map(df_out_t *out, const info_png_t *png, double x, double y, double w, double h) {
+    const info_num_t left = info_fixed(x, 2);
+    const info_num_t top = info_fixed(y, 2);
+    const info_num_t across = info_fixed(w, 2);
+    const info_num_t down = info_fixed(h, 2);
+    info_putf(out,
+              "<rect id=\"no-data\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"%s\"/>\n",
+              left.text, top.text, across.text, down.text, INFO_NO_DATA_COLOUR);
+    // Each camera pixel a sharp block: no smoothing between them.
+    info_putf(out,
+              "<image id=\"map\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" "
+              "preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" "
+              "style=\"image-rendering:pixelated\" xlink:href=\"data:image/png;base64,",
+              left.text, top.text, across.text, down.text);
+    info_put_base64(out, png->bytes, png->size);
+    info_put(out, "\"/>\n");
+}
+
+void info_put_svg_start(df_out_t *out, double width, double height) {
+    const info_num_t w = info_fixed(width, 2);
+    const info_num_t h = info_fixed(height, 2);
+    info_put(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    info_putf(
+        out,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+        "version=\"1.1\" width=\"%s\" height=\"%s\" viewBox=\"0 0 %s %s\" "
+        "font-family=\"sans-serif\">\n",
+        w.text, h.text, w.text, h.text);
+    info_putf(out, "<rect width=\"%s\" height=\"%s\" fill=\"#ffffff\"/>\n", w.text, h.text);
 }

@@ -13,6 +13,9 @@ namespace {
 // length.
 constexpr int64_t MAX_PICTURE_BYTES = int64_t{1} << 30;
 
+// A figure draws its map some hundred px long: far below this.
+constexpr int MAX_ENLARGEMENT = 1024;
+
 // Entry for a position t over the range scaled to 0..256: 256 equal bins,
 // the top of the range falling into the last one; outside values clamped.
 int colour_bin(double t) {
@@ -43,33 +46,6 @@ palette_plan_t full_palette() {
     }
     plan.count = next;
     return plan;
-}
-
-// Drops the indices that no pixel uses, so that a small picture carries a
-// small palette; the order of the colours stays.
-void compact(info_picture_t *picture, const palette_plan_t &plan) {
-    const std::size_t pixels =
-        static_cast<std::size_t>(picture->width) * static_cast<std::size_t>(picture->height);
-    bool used[256] = {};
-    for (std::size_t i = 0; i < pixels; ++i) {
-        used[picture->indices[i]] = true;
-    }
-    uint8_t renumber[256] = {};
-    int colours = 0;
-    for (int i = 0; i < 256; ++i) {
-        if (used[i]) {
-            renumber[i] = static_cast<uint8_t>(colours);
-            picture->palette[colours++] = plan.colour[i];
-        }
-    }
-    picture->colours = colours;
-    picture->transparent = used[0];
-    if (colours == plan.count) {
-        return; // every index in use: nothing to renumber
-    }
-    for (std::size_t i = 0; i < pixels; ++i) {
-        picture->indices[i] = renumber[picture->indices[i]];
-    }
 }
 
 } // namespace
@@ -112,11 +88,69 @@ int32_t info_picture_make(const info_file_t *file, double lo_nm, double hi_nm,
     for (std::size_t i = 0; i < pixels; ++i) {
         picture->indices[i] = v[i] < INT_MAP_INVALID ? plan.of_entry[colour_bin(v[i] * a + b)] : 0;
     }
-    compact(picture, plan);
+    info_picture_compact(picture, plan.colour, plan.count);
     return 0;
 }
 
 void info_picture_free(info_picture_t *picture) {
     u_free_fn(picture->indices);
     picture->indices = nullptr;
+}
+
+void info_picture_compact(info_picture_t *picture, const uint32_t *colours, int count) {
+    const std::size_t pixels =
+        static_cast<std::size_t>(picture->width) * static_cast<std::size_t>(picture->height);
+    bool used[256] = {};
+    for (std::size_t i = 0; i < pixels; ++i) {
+        used[picture->indices[i]] = true;
+    }
+    uint8_t renumber[256] = {};
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        if (used[i]) {
+            renumber[i] = static_cast<uint8_t>(kept);
+            picture->palette[kept++] = colours[i];
+        }
+    }
+    picture->colours = kept;
+    picture->transparent = used[0];
+    if (kept == count) {
+        return; // every index in use: nothing to renumber
+    }
+    for (std::size_t i = 0; i < pixels; ++i) {
+        picture->indices[i] = renumber[picture->indices[i]];
+    }
+}
+
+int info_enlargement(int columns, int rows, double drawn_w, double drawn_h) {
+    // A hair of slack: a drawn size computed as a multiple of the pixels
+    // may fall just short of it.
+    const double k = std::floor(std::fmin(drawn_w / columns, drawn_h / rows) * (1 + 1e-9));
+    return k >= 1.0 && k <= MAX_ENLARGEMENT ? static_cast<int>(k) : k > 1.0 ? MAX_ENLARGEMENT : 1;
+}
+
+int32_t info_picture_enlarge(const info_picture_t *picture, int factor, info_picture_t *enlarged) {
+    *enlarged = *picture;
+    const std::size_t k = static_cast<std::size_t>(factor);
+    const std::size_t width = static_cast<std::size_t>(picture->width);
+    const std::size_t wide = width * k;
+    const std::size_t pixels = wide * static_cast<std::size_t>(picture->height) * k;
+    enlarged->indices = static_cast<uint8_t *>(u_malloc_fn(pixels > 0 ? pixels : 1));
+    if (enlarged->indices == nullptr) {
+        return ERR_NO_MEM;
+    }
+    enlarged->width = picture->width * factor;
+    enlarged->height = picture->height * factor;
+    uint8_t *out = enlarged->indices;
+    for (int y = 0; y < picture->height; ++y) {
+        const uint8_t *row = picture->indices + width * static_cast<std::size_t>(y);
+        for (std::size_t x = 0; x < width; ++x) {
+            std::memset(out + x * k, row[x], k);
+        }
+        for (std::size_t copy = 1; copy < k; ++copy) {
+            std::memcpy(out + copy * wide, out, wide);
+        }
+        out += wide * k;
+    }
+    return 0;
 }

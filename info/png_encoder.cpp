@@ -186,3 +186,18 @@ void info_png_free(info_png_t *png) {
     u_free_fn(png->bytes);
     *png = info_png_t{};
 }
+
+int32_t info_png_drawn(const info_picture_t *picture, double drawn_w, double drawn_h,
+                       info_png_t *png) {
+    const int factor = info_enlargement(picture->width, picture->height, drawn_w, drawn_h);
+    if (factor == 1) {
+        return info_png_encode(picture, png);
+    }
+    info_picture_t enlarged;
+    int32_t code = info_picture_enlarge(picture, factor, &enlarged);
+    if (code == 0) {
+        code = info_png_encode(&enlarged, png);
+    }
+    info_picture_free(&enlarged);
+    return code;
+}

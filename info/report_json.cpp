@@ -1,5 +1,5 @@
 // The JSON report: one array on standard output, one object per file, with
-// stable keys. Numbers are printed in their shortest exact form; texts are
+// stable keys; and the budget's object. Numbers are printed in their shortest exact form; texts are
 // escaped so that any bytes give valid JSON (UTF-8).
 #include "info/info.h"
 
@@ -194,4 +194,26 @@ void info_json_error(const char *name, int32_t code, bool first) {
 
 void info_json_end() {
     std::printf("\n]\n");
+}
+
+void info_json_budget(const rss_budget_t *budget, int32_t count) {
+    constexpr const char *in = "      ";
+    std::printf("{\n  \"inputs\": [");
+    for (int32_t i = 0; i < count; ++i) {
+        const rss_budget_row_t &r = budget->rows[i];
+        std::printf(i == 0 ? "\n    {\n" : ",\n    {\n");
+        put_text(in, "name", r.name, std::strlen(r.name), false);
+        put_double(in, "weight", r.weight, false);
+        put_double(in, "rms_nm", r.rms_nm, false);
+        put_double(in, "max_nm", r.max_nm, false);
+        put_double(in, "share", r.share, false);
+        put_double(in, "dominant", r.dominant, false);
+        put_int(in, "valid", r.valid, true);
+        std::printf("    }");
+    }
+    std::printf("\n  ],\n  \"combined\": {\n");
+    put_double("    ", "rms_nm", budget->rms_nm, false);
+    put_double("    ", "max_nm", budget->max_nm, false);
+    put_int("    ", "valid", budget->valid, true);
+    std::printf("  }\n}\n");
 }

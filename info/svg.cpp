@@ -28,7 +28,6 @@ constexpr double TICK_LENGTH = 5;
 constexpr double LABEL_GAP = 3;
 constexpr double SCALE_ROOM = 40; // scale bar and label under the map
 constexpr double SCALE_THICKNESS = 3;
-constexpr const char *PAGE_COLOUR = "#ffffff";
 
 using num_t = info_num_t;
 
@@ -102,16 +101,7 @@ layout_t lay_out(const info_file_t *file, const info_figure_t *figure_range) {
 }
 
 void put_header(df_out_t *out, const info_file_t *file, const layout_t &l) {
-    const num_t w = px(l.width);
-    const num_t h = px(l.height);
-    info_put(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    info_putf(
-        out,
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
-        "version=\"1.1\" width=\"%s\" height=\"%s\" viewBox=\"0 0 %s %s\" "
-        "font-family=\"sans-serif\">\n",
-        w.text, h.text, w.text, h.text);
-    info_putf(out, "<rect width=\"%s\" height=\"%s\" fill=\"%s\"/>\n", w.text, h.text, PAGE_COLOUR);
+    info_put_svg_start(out, l.width, l.height);
     info_putf(out, "<text id=\"title\" x=\"%s\" y=\"%s\" font-size=\"%s\" font-weight=\"bold\">",
               px(MARGIN).text, px(MARGIN + TITLE_SIZE).text, px(TITLE_SIZE).text);
     info_put_escaped(out, file->name);
@@ -123,24 +113,6 @@ void put_header(df_out_t *out, const info_file_t *file, const layout_t &l) {
               px(MARGIN).text, px(MARGIN + TITLE_SIZE + 20).text, px(TEXT_SIZE).text, l.figures);
     info_putf(out, "<text id=\"captured\" x=\"%s\" y=\"%s\" font-size=\"%s\">%s</text>\n",
               px(MARGIN).text, px(MARGIN + TITLE_SIZE + 38).text, px(TEXT_SIZE).text, l.captured);
-}
-
-void put_map(df_out_t *out, const info_png_t *png, const layout_t &l) {
-    const num_t x = px(MARGIN);
-    const num_t y = px(MAP_TOP);
-    const num_t w = px(l.map_w);
-    const num_t h = px(l.map_h);
-    info_putf(out,
-              "<rect id=\"no-data\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"%s\"/>\n",
-              x.text, y.text, w.text, h.text, INFO_NO_DATA_COLOUR);
-    // Each camera pixel a sharp block: no smoothing between them.
-    info_putf(out,
-              "<image id=\"map\" x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" "
-              "preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" "
-              "style=\"image-rendering:pixelated\" xlink:href=\"data:image/png;base64,",
-              x.text, y.text, w.text, h.text);
-    info_put_base64(out, png->bytes, png->size);
-    info_put(out, "\"/>\n");
 }
 
 // The 256 colours from the lowest (bottom) to the highest (top), each band
@@ -230,16 +202,25 @@ void put_scale_bar(df_out_t *out, const layout_t &l) {
 
 } // namespace
 
-int32_t info_write_svg(const info_file_t *file, const info_png_t *png, const info_figure_t *figure,
-                       const char *path) {
+int32_t info_write_svg(const info_file_t *file, const info_picture_t *picture,
+                       const info_png_t *png, const info_figure_t *figure, const char *path) {
     const layout_t l = lay_out(file, figure);
+    info_png_t drawn{};
+    const bool enlarged = info_enlargement(picture->width, picture->height, l.map_w, l.map_h) > 1;
+    if (enlarged) {
+        if (const int32_t code = info_png_drawn(picture, l.map_w, l.map_h, &drawn); code != 0) {
+            return code;
+        }
+    }
     df_out_t out;
     const int32_t code = df_out_open(&out, path, DF_OUT_EXPORT);
     if (code != 0) {
+        info_png_free(&drawn);
         return code;
     }
     put_header(&out, file, l);
-    put_map(&out, png, l);
+    info_put_map(&out, enlarged ? &drawn : png, MARGIN, MAP_TOP, l.map_w, l.map_h);
+    info_png_free(&drawn);
     put_colour_bar(&out, file, figure, l);
     put_ticks(&out, figure, l);
     put_scale_bar(&out, l);

@@ -6,6 +6,7 @@
 #ifndef KELVORIN_RSS_H
 #define KELVORIN_RSS_H
 
+#include "maps/maps.h"
 #include "support/support.h"
 
 #include <stdbool.h>
@@ -15,17 +16,54 @@
 extern "C" {
 #endif
 
+/* The uncertainty budget of a run: which input dominates the result, and
+   where. V is the set of pixels valid in the result (valid in every input,
+   and storable); x_ip is input i's height at pixel p in the output's units
+   before rounding, and c_i its coefficient. Heights are in nm: output counts
+   x IntfScaleFactor x WavelengthIn / counts per fringe of the output, in
+   metres, x 1e9 (the output's ObliquityFactor is 1). */
+typedef struct rss_budget_row_t {
+    const char *name; /* the input's name, as the request gives it */
+    double weight;    /* its coefficient c_i */
+    double rms_nm;    /* sqrt(mean over V of (c_i x_ip)^2) */
+    double max_nm;    /* max over V of |c_i x_ip| */
+    double share;     /* sum over V of (c_i x_ip)^2 over the sum of all inputs' (0 to 1; 0 when
+                         that is 0) */
+    double dominant;  /* fraction of V where (c_i x_ip)^2 is the largest, the earlier input
+                         winning a tie (0 to 1) */
+    int64_t valid;    /* the input's own valid pixels */
+} rss_budget_row_t;
+
+typedef struct rss_budget_t {
+    rss_budget_row_t *rows; /* one per input, in input order: the caller's storage */
+    double rms_nm;          /* of the result over V, before rounding */
+    double max_nm;
+    int64_t valid; /* pixels in V */
+    /* Where each input dominates, or null: an initialised map that the run
+       gives the result's window (the smallest that holds V) and, at each of
+       its pixels, the index (from 0) of the dominant input, INT_MAP_INVALID
+       outside V. Its matrix comes from u_malloc_fn: free it with
+       int_map_free. */
+    int_map_t *dominance;
+} rss_budget_t;
+
 /* What to compute. Zero-initialise the whole record, then set the fields you
    use: the record keeps its size and layout in every version of the library
    with this SONAME, and places of `reserved` that later versions give a
    meaning keep today's behaviour while they are zero. */
 typedef struct rss_request_t {
-    const char *out_name;                 /* output data file, created or emptied by the run */
-    int32_t phase_res;                    /* -1: from the first input; 0 Normal, 1 High, 2 Super */
-    bool verbose;                         /* write the report lines */
-    const char *const *names;             /* input data files, in order */
-    int32_t count;                        /* 1 to RSS_MAX_INPUTS */
-    void *reserved[8] U_DEFAULTS_TO_ZERO; /* zero: anything else here is refused */
+    const char *out_name;     /* output data file, created or emptied by the run; may be null
+                                 when a budget is asked for: nothing is written then */
+    int32_t phase_res;        /* -1: from the first input; 0 Normal, 1 High, 2 Super */
+    bool verbose;             /* write the report lines */
+    const char *const *names; /* input data files, in order */
+    int32_t count;            /* 1 to RSS_MAX_INPUTS */
+    /* Sensitivity coefficients, one per input (finite, >= 0), or null: all
+       1. The result is then sqrt(sum of (c_i x_i)^2); for an expanded
+       uncertainty multiply every coefficient by the coverage factor k. */
+    const double *weights U_DEFAULTS_TO_ZERO;
+    rss_budget_t *budget U_DEFAULTS_TO_ZERO; /* filled by a successful run, or null */
+    void *reserved[6] U_DEFAULTS_TO_ZERO;    /* zero: anything else here is refused */
 } rss_request_t;
 U_STATIC_ASSERT(sizeof(void *) != 8 || sizeof(rss_request_t) == 96,
                 "rss_request_t keeps its size on 64-bit targets");
@@ -72,19 +110,24 @@ KELVORIN_API const char *rss_error_name(int32_t code);
 KELVORIN_API const char *rss_error_format(int32_t code);
 
 /* Computes the RSS of the request's inputs and writes it to the output file.
-   Yields 0, or the code of the failure, after exactly one message:
-     - a code above, with its message;
-     - the reader's code (ERR_CORRUPT_DATA_FILE, ERR_CANT_OPEN_FILE, ...) with
-       `Error reading input file "<in>"`;
-     - the attribute check's code with `Invalid attribute information in
-       input file "<in>"`, a line end and the check's own text;
+   Yields 0, or the code of the failure after its messages, each a call of
+   `message`:
+     - a code above: its message;
+     - the reader's code (ERR_CORRUPT_DATA_FILE, ERR_CANT_OPEN_FILE, ...):
+       `Error reading input file "<in>"`, then the code's name;
+     - the attribute check's code: `Invalid attribute information in input
+       file "<in>"`, a line end and the check's own text, then the code's
+       name;
      - any other library code (ERR_INVALID_PARAM, ERR_NO_MEM, ERR_FP_OVERFLOW,
-       ERR_IMPROPER_WINDOW, the writer's codes) with the code's name as the
-       message.
+       ERR_IMPROPER_WINDOW, the writer's codes): the code's name.
+   When the output of a failed run cannot be emptied again, a last message
+   says so: `Output file "<out>" could not be emptied again: it may hold part
+   of a result`.
    A request with no inputs, more than RSS_MAX_INPUTS, a null name, a phase
-   resolution outside -1..2 or anything in `reserved` is ERR_INVALID_PARAM,
-   and an output that is one of the inputs (under any name)
-   RSS_ERR_OUTPUT_IS_INPUT; no file is touched then. Any other failure leaves
+   resolution outside -1..2, a coefficient that is not a finite number >= 0,
+   a budget without rows, neither an output nor a budget, or anything in
+   `reserved` is ERR_INVALID_PARAM, and an output that is one of the inputs
+   (under any name) RSS_ERR_OUTPUT_IS_INPUT; no file is touched then. Any other failure leaves
    the output empty, unless writing the result itself failed. The inputs are
    never changed. All memory comes through the memory hooks, except the
    helper thread's own record, which the C++ runtime allocates. */

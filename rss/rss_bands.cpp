@@ -124,6 +124,13 @@ void sums_free(rss_sums_t *s) {
     }
 }
 
+member_rows_t member_rows(const member_t &m, row_span_t span) {
+    const window_t &window = m.block.window;
+    const int32_t top = std::max<int32_t>(span.top, window.y);
+    const int32_t end = std::min<int32_t>(span.top + span.rows, window.y + window.height);
+    return {top - window.y, std::max(0, end - top)};
+}
+
 void fold_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, band_queue_t *q,
                int32_t band) {
     const row_span_t span = band_span(p, band);
@@ -134,10 +141,7 @@ void fold_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, band_
             continue;
         }
         const window_t &window = m.block.window;
-        const int32_t top = std::max<int32_t>(span.top, window.y);
-        const int32_t rows =
-            std::max(0, std::min<int32_t>(span.top + span.rows, window.y + window.height) - top);
-        const int32_t first_row = top - window.y;
+        const auto [first_row, rows] = member_rows(m, span);
         if (rows > 0) {
             work.read_code =
                 df_read_phase_at(m.stream, &m.block, int64_t{first_row} * window.width, w->piece,

@@ -49,6 +49,14 @@ void sums_views(rss_sums_t *s, const rss_plan_t &p, rss_batch_t *b,
 // Releases everything; safe on a record never allocated.
 void sums_free(rss_sums_t *s);
 
+// A member's window rows that lie in a span of camera rows: the first, as a
+// row of its window, and how many (0 when none).
+struct member_rows_t {
+    int32_t first_row;
+    int32_t rows;
+};
+member_rows_t member_rows(const member_t &m, row_span_t span);
+
 // Reads every member's rows of a band into the worker's piece, searches them
 // for valid data and folds them into the worker's sum rows. A member that
 // fails is told to the queue.

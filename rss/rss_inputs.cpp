@@ -123,7 +123,8 @@ void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
             return; // nothing after an input that is not folded matters: it fails
         }
         ++b->folded;
-        const double factor = unit_factor(*frame, m.units);
+        const double weight = in->weights != nullptr ? in->weights[m.number - 1] : 1.0;
+        const double factor = unit_factor(*frame, m.units) * weight;
         m.fold = fold_params_t{factor, unit_factor_applies(factor), m.number == 1};
         if (b->count >= batch_max) {
             return;

@@ -56,7 +56,7 @@ struct member_t {
     df_phase_block_t block;  // the phase block, when present
     frame_match frame;       // against the first input (later inputs)
     bool placed;             // the phase window lies in the camera frame
-    fold_params_t fold;      // how it is folded (ROLE_FOLD)
+    fold_params_t fold;      // how it is folded (ROLE_FOLD): its unit factor times its coefficient
     bool overflow;           // merged from the workers
     valid_extent_t valid;    // merged from the workers
     rss_input_units_t units; // IntfScaleFactor, ObliquityFactor, WavelengthIn, PhaseRes
@@ -82,11 +82,12 @@ struct rss_batch_t {
 struct rss_inputs_t {
     const char *const *names;
     int32_t count;
-    int32_t batch_max;  // inputs open at once
-    int32_t next;       // index of the next input to open
-    int32_t open_files; // streams open now
-    df_hdr_t hdr;       // header of the input being opened
-    df_info_t info;     // filled by the reader, not used
+    const double *weights; // coefficient per input, or null (all 1)
+    int32_t batch_max;     // inputs open at once
+    int32_t next;          // index of the next input to open
+    int32_t open_files;    // streams open now
+    df_hdr_t hdr;          // header of the input being opened
+    df_info_t info;        // filled by the reader, not used
 };
 
 // Opens the next batch of inputs: reads and checks each header, and fixes

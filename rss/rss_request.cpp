@@ -5,6 +5,7 @@
 #include "rss/rss_report.h"
 #include "support/platform_internal.h"
 
+#include <cmath>
 #include <iterator>
 
 namespace {
@@ -28,8 +29,9 @@ const char *rss_error_format(int32_t code) {
 }
 
 bool rss_request_is_valid(const rss_request_t *q) {
-    if (q == nullptr || q->out_name == nullptr || q->names == nullptr || q->count < 1 ||
-        q->count > RSS_MAX_INPUTS || q->phase_res < -1 || q->phase_res > 2) {
+    if (q == nullptr || (q->out_name == nullptr && q->budget == nullptr) || q->names == nullptr ||
+        q->count < 1 || q->count > RSS_MAX_INPUTS || q->phase_res < -1 || q->phase_res > 2 ||
+        (q->budget != nullptr && q->budget->rows == nullptr)) {
         return false;
     }
     for (const void *place : q->reserved) {
@@ -38,7 +40,8 @@ bool rss_request_is_valid(const rss_request_t *q) {
         }
     }
     for (int32_t i = 0; i < q->count; ++i) {
-        if (q->names[i] == nullptr) {
+        const double c = q->weights != nullptr ? q->weights[i] : 1.0;
+        if (q->names[i] == nullptr || !std::isfinite(c) || c < 0.0) {
             return false;
         }
     }
@@ -89,11 +92,11 @@ int32_t rss_check_request(const rss_request_t *q, const rss_sink_t *sink) {
         }
         output_is_input = output_is_input || (out_exists && u_same_file_id(&out_id, &id));
     }
-    if (q->out_name == nullptr) {
+    if (q->out_name == nullptr && q->budget == nullptr) {
         report_message(sink, "No output file specified");
         return ERR_INVALID_PARAM;
     }
-    if (u_path_has_wide_mark(q->out_name)) {
+    if (q->out_name != nullptr && u_path_has_wide_mark(q->out_name)) {
         report_message(sink, rss_error_format(RSS_ERR_CANNOT_CREATE_OUTPUT), q->out_name);
         return RSS_ERR_CANNOT_CREATE_OUTPUT;
     }

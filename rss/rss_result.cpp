@@ -93,7 +93,7 @@ void result_take_band(rss_result_t *r, const rss_plan_t &p, rss_sums_t *s, rss_w
     }
     if (o->state == OUT_AHEAD || o->state == OUT_BROKEN) {
         write_rows(*r, p, *s, *w, o, r->valid.bottom + 1 - o->next_row, band);
-    } else if (p.mode == MODE_SINGLE_PASS) {
+    } else if (p.mode == MODE_SINGLE_PASS && o->state == OUT_EMPTIED) {
         std::memcpy(s->kept.matrix + static_cast<std::size_t>(p.width) * span.top,
                     rounded_row(p, *w, span.top),
                     4 * static_cast<std::size_t>(p.width) * span.rows);

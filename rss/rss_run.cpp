@@ -27,6 +27,7 @@
 
 #include "rss/band_queue.h"
 #include "rss/rss_bands.h"
+#include "rss/rss_budget.h"
 #include "rss/rss_inputs.h"
 #include "rss/rss_output.h"
 #include "rss/rss_report.h"
@@ -57,6 +58,7 @@ struct rss_run_t {
     rss_worker_t workers[RSS_WORKERS]; // worker w's own
     rss_result_t result;               // the run's thread only
     rss_output_t output;               // the run's thread only
+    rss_budget_state_t budget;         // when asked for: see rss_budget_state_t
     int64_t latest_time;               // latest input time stamp so far (the run's thread)
 };
 
@@ -65,6 +67,10 @@ struct rss_run_t {
 // lines.
 int32_t make_output(rss_run_t &r) {
     const rss_request_t &q = *r.job->request;
+    if (q.out_name == nullptr) { // a budget alone
+        r.output.state = OUT_CLOSED;
+        return 0;
+    }
     if (!output_make(&r.output, q.out_name, r.job->write_ahead)) {
         report_message(r.job->sink, rss_error_format(RSS_ERR_CANNOT_CREATE_OUTPUT), q.out_name);
         return RSS_ERR_CANNOT_CREATE_OUTPUT;
@@ -79,6 +85,7 @@ int32_t make_output(rss_run_t &r) {
 // rounded bands of the last batch into the result, in order.
 void work_bands(rss_run_t &r, int32_t worker) {
     rss_worker_t *w = &r.workers[worker];
+    const bool budget = r.job->request->budget != nullptr;
     int32_t held = -1;
     for (;;) {
         const bq_step_t step = bq_next(&r.queue, worker == RSS_MAIN, &held);
@@ -90,10 +97,16 @@ void work_bands(rss_run_t &r, int32_t worker) {
             }
             break;
         case BQ_ROUND:
+            if (budget) { // before its sums turn into counts
+                budget_band(&r.budget, r.plan, r.batch, w, worker, step.band);
+            }
             round_band(r.plan, w, step.band);
             bq_rounded(&r.queue, step.band);
             break;
         case BQ_TAKE:
+            if (budget) {
+                budget_take(&r.budget, r.plan, *w, step.band);
+            }
             result_take_band(&r.result, r.plan, &r.sums, w, &r.output, r.frame,
                              r.job->request->count, step.band);
             bq_taken(&r.queue, step.band);
@@ -120,6 +133,13 @@ int32_t open_batch(rss_run_t &r) {
             return code;
         }
         sums_views(&r.sums, r.plan, &r.batch, r.workers);
+        if (r.job->request->budget != nullptr) {
+            if (const int32_t code = budget_alloc(&r.budget, r.inputs.count, r.plan,
+                                                  r.job->request->budget->dominance != nullptr);
+                code != 0) {
+                return code;
+            }
+        }
     }
     result_add_span(&r.result, r.batch);
     return 0;
@@ -155,7 +175,7 @@ int32_t report_batch(rss_run_t &r) {
     return 0;
 }
 
-// Trims the result to its valid data and writes it.
+// Trims the result to its valid data and writes it, and fills the budget.
 int32_t write_result(rss_run_t &r) {
     const rss_request_t &q = *r.job->request;
     window_t window;
@@ -163,18 +183,30 @@ int32_t write_result(rss_run_t &r) {
         report_message(r.job->sink, "%s", rss_error_format(RSS_ERR_NO_VALID_RESULT));
         return RSS_ERR_NO_VALID_RESULT;
     }
+    if (q.budget != nullptr && r.plan.mode == MODE_BATCHES) { // read again, against the result
+        if (const int32_t code = budget_reread(&r.budget, r.plan, &r.inputs, &r.batch, &r.frame,
+                                               &r.workers[RSS_MAIN]);
+            code != 0) {
+            return code;
+        }
+    }
     if (q.verbose) {
         report_result_window(r.job->sink, window);
     }
     df_hdr_t record;
     output_record(r.frame, r.latest_time, q.count, &record);
-    if (const int32_t code = result_write(r.result, r.plan, &r.sums, r.workers[RSS_MAIN], &r.output,
-                                          &record, window);
-        code != 0) {
-        return code;
+    if (q.out_name != nullptr) {
+        if (const int32_t code = result_write(r.result, r.plan, &r.sums, r.workers[RSS_MAIN],
+                                              &r.output, &record, window);
+            code != 0) {
+            return code;
+        }
+        if (q.verbose) {
+            report_written(r.job->sink, q.out_name);
+        }
     }
-    if (q.verbose) {
-        report_written(r.job->sink, q.out_name);
+    if (q.budget != nullptr) {
+        budget_fill(&r.budget, q, df_metres_per_count(&record) * 1e9, window);
     }
     return 0;
 }
@@ -193,6 +225,7 @@ int32_t end_run(rss_run_t &r, int32_t code) {
         report_output_not_emptied(r.job->sink, r.output.name);
     }
     sums_free(&r.sums);
+    budget_free(&r.budget);
     return code;
 }
 
@@ -200,7 +233,7 @@ int32_t run(const rss_job_t &job) {
     rss_run_t r{};
     const rss_request_t &q = *job.request;
     r.job = &job;
-    r.inputs = rss_inputs_t{q.names, q.count, job.tuning.batch_max, 0, 0, {}, {}};
+    r.inputs = rss_inputs_t{q.names, q.count, q.weights, job.tuning.batch_max, 0, 0, {}, {}};
     r.frame.out_phase_res = q.phase_res;
     r.result = result_start();
     if (job.tuning.helper_thread) {
@@ -246,7 +279,8 @@ int32_t rss_compute_tuned(const rss_request_t *request, const rss_sink_t *sink,
     rss_job_t job = {request, tuning, tuning.write_ahead, sink};
     job.tuning.kernels = tuning.kernels != nullptr ? tuning.kernels : fold_best_kernels();
     for (int32_t i = -1; i < request->count; ++i) {
-        job.write_ahead &= !u_path_has_wide_mark(i < 0 ? request->out_name : request->names[i]);
+        const char *name = i < 0 ? request->out_name : request->names[i];
+        job.write_ahead &= name != nullptr && !u_path_has_wide_mark(name);
     }
     return run(job);
 }

@@ -66,31 +66,31 @@ done
 echo "C consumer (libkelvorin.so.2 / kelvorin.dll): same"
 
 # kelvorin-info: the same reports, the same picture, figure, page, TIFF and
-# GSF files from both; the TIFF and GSF files also of a 4096 x 3000 map,
-# whose strips are compressed on two threads.
-info_on_both() { # input, arguments...
-    local input=$1
-    shift
-    (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" "$@" "$input" >info.txt)
+# GSF files from both; the same budget table, JSON and figure of the
+# examples; the TIFF and GSF files also of a 4096 x 3000 map, whose strips
+# are compressed on two threads.
+info_on_both() { # arguments (the inputs last)...
+    (cd "$cmpdir/linux" && TZ=UTC "$root/build/native/info/kelvorin-info" "$@" >info.txt)
     (cd "$cmpdir/windows" && TZ=UTC wine "$root/build/windows/info/kelvorin-info.exe" "$@" \
-        "$input" >info.txt)
+        >info.txt)
     tr -d '\r' <"$cmpdir/windows/info.txt" | cmp - "$cmpdir/linux/info.txt" ||
         { echo "kelvorin-info $*: reports differ" >&2; exit 1; }
 }
 for mode in text json; do
     flag=$([ "$mode" = json ] && echo --json || true)
-    info_on_both "$root/examples/stddev_a.dat" $flag --png info.png --svg info.svg \
-        --html info.html --tiff info.tif --gsf info.gsf
-    for f in info.png info.svg info.html info.tif info.gsf; do
+    info_on_both $flag --png info.png --svg info.svg --html info.html --tiff info.tif \
+        --gsf info.gsf "$root/examples/stddev_a.dat"
+    info_on_both --budget $flag --weights 1,0.5,2 --svg budget.svg "${examples[@]}"
+    for f in info.png info.svg info.html info.tif info.gsf budget.svg; do
         cmp "$cmpdir/linux/$f" "$cmpdir/windows/$f" ||
             { echo "kelvorin-info: $f differs" >&2; exit 1; }
     done
-    echo "kelvorin-info $mode: same"
+    echo "kelvorin-info $mode, and its budget: same"
 done
 if [ -x build/native/bench/bench_gen ]; then
     mkdir -p "$cmpdir/large"
     build/native/bench/bench_gen "$cmpdir/large" I2 >/dev/null
-    info_on_both "$cmpdir/large/in0000.dat" --tiff large.tif --gsf large.gsf
+    info_on_both --tiff large.tif --gsf large.gsf "$cmpdir/large/in0000.dat"
     for f in large.tif large.gsf; do
         cmp "$cmpdir/linux/$f" "$cmpdir/windows/$f" ||
             { echo "kelvorin-info: $f differs" >&2; exit 1; }

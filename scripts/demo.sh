@@ -10,7 +10,9 @@
 # histogram and region statistics), and exports the heights for other
 # programs as the float TIFF <build>/rss_example.tif (nm; ImageJ/Fiji,
 # GDAL/QGIS, tifffile) and the Gwyddion Simple Field file
-# <build>/rss_example.gsf (metres).
+# <build>/rss_example.gsf (metres). Last, the uncertainty budget of the
+# examples: which of them dominates the result, and where, as a table and
+# as the figure <build>/budget_example.svg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${DEMO_BUILD_DIR:-build/demo}
@@ -50,6 +52,10 @@ echo
 "$build/info/kelvorin-info" --png "$build/rss_example.png" --svg "$build/rss_example.svg" \
     --html "$build/rss_example.html" --tiff "$build/rss_example.tif" \
     --gsf "$build/rss_example.gsf" "$build/rss_example.dat"
+echo
+echo "== $build/info/kelvorin-info --budget --svg $build/budget_example.svg examples/*.dat"
+echo
+"$build/info/kelvorin-info" --budget --svg "$build/budget_example.svg" examples/*.dat
 echo
 page=$(cd "$build" && pwd)/rss_example.html
 echo "== open the page in a browser (it needs no network), for example:"

@@ -87,6 +87,9 @@ need full python3-build file /usr/lib/python3/dist-packages/build/__init__.py
 need full python3-setuptools file /usr/lib/python3/dist-packages/setuptools/__init__.py
 need full python3-wheel file /usr/lib/python3/dist-packages/wheel/__init__.py
 need full python3-venv glob '/usr/lib/python3*/ensurepip/__init__.py'
+# The package's type stubs, checked with mypy (the quick loop skips that
+# test without it).
+need full python3-mypy file /usr/lib/python3/dist-packages/mypy/__init__.py
 
 install_missing() {
     [ ${#missing[@]} -gt 0 ] || return 0

@@ -8,14 +8,7 @@
 
 namespace {
 
-// A numpy array over memory from the library's allocation hooks, which the
-// array owns: the block goes back through u_free_fn with the last reference.
-template <typename T> py::array_t<T> owned_array(T *data, std::vector<py::ssize_t> shape) {
-    py::capsule owner(data, [](void *block) { u_free_fn(block); });
-    return py::array_t<T>(std::move(shape), data, owner);
-}
-
-py::object read_file(const py::object &path) {
+std::unique_ptr<kvpy_datafile_t> read_file(const kvpy_path_arg &path) {
     const std::string name = kvpy_path(path);
     auto df = std::make_unique<kvpy_datafile_t>();
     df_format_t format{};
@@ -36,21 +29,21 @@ py::object read_file(const py::object &path) {
     df->read_format = format.header_format;
     if (phase.matrix != nullptr) {
         df->phase_window = phase.window;
-        df->phase = owned_array(phase.matrix, {phase.window.height, phase.window.width});
+        df->phase = kvpy_owned_array(phase.matrix, {phase.window.height, phase.window.width});
     }
     if (intens.matrix != nullptr) {
         df->intensity_window = intens.window;
         df->intensity_range = intens.range;
-        df->intensity = owned_array(intens.matrix,
-                                    {intens.n_buckets, intens.window.height, intens.window.width});
+        df->intensity = kvpy_owned_array(
+            intens.matrix, {intens.n_buckets, intens.window.height, intens.window.width});
     }
-    return py::cast(std::move(df));
+    return df;
 }
 
 // Written whole or not at all (the library's rule), so that a failed write
 // (a full disk, say) neither leaves a half-written file under the name nor
 // destroys the file that was there.
-void write_file(const py::object &path, const kvpy_datafile_t &df) {
+void write_file(const kvpy_path_arg &path, const kvpy_datafile_t &df) {
     const std::string name = kvpy_path(path);
     const kvpy_maps_t maps = kvpy_maps(df);
     const df_info_t info = df.info;
@@ -94,11 +87,13 @@ void check_file(const kvpy_datafile_t &df, bool strict) {
 const char *const READ_DOC = R"(Reads a data file: header, intensity block and phase block.
 
 path is a str, bytes or os.PathLike. Returns a DataFile. Raises
-kelvorin.Error, whose .code is the reader's ERR_... name
-(ERR_CANT_OPEN_FILE, also for a folder or anything else that is no regular
-file, ERR_NOT_A_DATA_FILE, ERR_PREMATURE_EOF, ERR_CORRUPT_DATA_FILE,
-ERR_DATASET_DIM_TOO_LARGE, ERR_PARAM_OUT_OF_RANGE, ERR_NO_MEM) and .path the
-path.)";
+kelvorin.Error, whose .code is the reader's ERR_... name and .path the path:
+ERR_CANT_OPEN_FILE when the file cannot be opened, also for a folder or
+anything else that is no regular file; that Error is also the OSError of
+the reason (FileNotFoundError, PermissionError, IsADirectoryError,
+NotADirectoryError, else OSError). ERR_NOT_A_DATA_FILE, ERR_PREMATURE_EOF,
+ERR_CORRUPT_DATA_FILE, ERR_DATASET_DIM_TOO_LARGE, ERR_PARAM_OUT_OF_RANGE and
+ERR_NO_MEM describe the file's bytes.)";
 
 const char *const WRITE_DOC = R"(Writes a DataFile to path.
 
@@ -172,21 +167,20 @@ py::object kvpy_window(const window_t &w) {
     return py::module_::import("kelvorin").attr("Window")(w.x, w.y, w.width, w.height);
 }
 
-// Texts from the library carry file names as the file system's bytes.
-py::str fs_text(const std::string &text) {
+py::str kvpy_fs_text(const std::string &text) {
     return py::reinterpret_steal<py::str>(
         PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 void kvpy_raise_name(const std::string &name, const py::object &path, const std::string &message,
-                     const std::vector<std::string> &messages) {
-    py::object type = py::module_::import("kelvorin").attr("Error");
+                     const std::vector<std::string> &messages, const py::object &inputs) {
     py::list texts;
     for (const std::string &m : messages) {
-        texts.append(fs_text(m));
+        texts.append(kvpy_fs_text(m));
     }
-    py::object error = type(name, path, fs_text(message), texts);
-    PyErr_SetObject(type.ptr(), error.ptr());
+    py::object error = py::module_::import("kelvorin")
+                           .attr("_error")(name, path, kvpy_fs_text(message), texts, inputs);
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
     throw py::error_already_set();
 }
 
@@ -202,12 +196,12 @@ void kvpy_bind_io(py::module_ &m) {
     m.def("check", &check_file, CHECK_DOC, py::arg("datafile"), py::arg("strict") = true);
     m.def(
         "counts_per_fringe",
-        [](int64_t phase_res) {
+        [](int64_t phase_res) -> int32_t {
             return df_counts_per_fringe(phase_res < INT32_MIN || phase_res > INT32_MAX
                                             ? 2
                                             : static_cast<int32_t>(phase_res));
         },
-        "Phase counts per fringe of a PhaseRes code: 0 Normal 4096, 1 High 32768, any other "
+        "Phase counts per fringe of a phase_res code: 0 Normal 4096, 1 High 32768, any other "
         "value Super 131072.",
         py::arg("phase_res"));
     m.attr("INVALID") = INT_MAP_INVALID;

@@ -10,7 +10,11 @@ PYBIND11_MODULE(_core, m) {
     // own (its copy of the library), and the blocks still go back through
     // the runtime's free.
     u_malloc_fn = u_malloc_large_pages;
+    // The class is kelvorin.DataFile, in its name and in the signatures that
+    // help() shows: pybind11 takes a scope's __module__ before its __name__.
+    m.attr("__module__") = "kelvorin";
     kvpy_bind_datafile(m);
+    py::delattr(m, "__module__");
     kvpy_bind_io(m);
     kvpy_bind_rss(m);
 }

@@ -5,8 +5,15 @@
 
 #include <cctype>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
+
+KVPY_TYPED_OBJECT(kvpy_paths_arg, "Iterable[str | bytes | os.PathLike]")
+KVPY_TYPED_OBJECT(kvpy_path_arg_or_none, "str | bytes | os.PathLike | None")
+KVPY_TYPED_OBJECT(kvpy_phase_res_arg, "int | str | None")
+KVPY_TYPED_OBJECT(kvpy_weights_arg, "Iterable[float] | None")
+KVPY_TYPED_OBJECT(kvpy_rss_result, "kelvorin.RssResult")
 
 namespace {
 
@@ -45,11 +52,17 @@ int32_t phase_res_code(const py::object &value) {
     throw py::value_error("phase_res must be None, 0, 1, 2, \"Normal\", \"High\" or \"Super\"");
 }
 
-// What the sink collected, as kelvorin.Error for a failed run or check.
-[[noreturn]] void raise_run_error(int32_t code, const collected_t &got) {
+// What the sink collected, as kelvorin.Error for a failed run or check. A
+// file that cannot be opened is one of the inputs; one that cannot be
+// created, the output.
+[[noreturn]] void raise_run_error(int32_t code, const collected_t &got, const py::list &inputs,
+                                  const py::object &output) {
     const char *name = rss_error_name(code);
-    kvpy_raise_name(name != nullptr ? name : u_error_name(code), py::none(),
-                    got.messages.empty() ? std::string() : got.messages.front(), got.messages);
+    const bool creating = code == RSS_ERR_CANNOT_CREATE_OUTPUT || code == ERR_CANT_CREATE_FILE;
+    kvpy_raise_name(name != nullptr ? name : u_error_name(code),
+                    creating ? output : py::object(py::none()),
+                    got.messages.empty() ? std::string() : got.messages.front(), got.messages,
+                    code == ERR_CANT_OPEN_FILE ? py::object(inputs) : py::tuple());
 }
 
 rss_sink_t collecting_sink(collected_t *got) {
@@ -72,17 +85,33 @@ rss_sink_t collecting_sink(collected_t *got) {
             }};
 }
 
-py::str rss(const py::object &inputs, const py::object &output, const py::object &phase_res,
-            bool overwrite, bool verbose) {
-    if (py::isinstance<py::str>(inputs) || py::isinstance<py::bytes>(inputs)) {
+kvpy_rss_result rss(const kvpy_paths_arg &inputs, const kvpy_path_arg_or_none &output,
+                    const kvpy_phase_res_arg &phase_res, bool overwrite, bool verbose,
+                    const kvpy_weights_arg &weights, bool budget, bool dominance) {
+    if (py::isinstance<py::str>(inputs) || py::isinstance<py::bytes>(inputs) ||
+        py::isinstance(inputs, py::module_::import("os").attr("PathLike"))) {
         throw py::type_error("inputs must be a sequence of paths, not one path");
     }
     std::vector<std::string> names;
+    py::list input_paths;
     for (const py::handle item : py::iter(inputs)) {
         names.push_back(kvpy_path(item));
+        input_paths.append(kvpy_path_object(item));
     }
-    const std::string out = kvpy_path(output);
     const int32_t res = phase_res_code(phase_res);
+    const std::vector<double> coefficients = kvpy_weights(weights, names.size());
+    if (output.is_none() && !budget) {
+        throw py::type_error("rss() needs an output path (None only with budget=True)");
+    }
+    if (dominance && !budget) {
+        throw py::type_error("dominance=True is part of the budget: give budget=True too");
+    }
+    const std::string out = output.is_none() ? std::string() : kvpy_path(output);
+    const py::object output_path = output.is_none() ? py::none() : kvpy_path_object(output);
+    std::optional<kvpy_budget_t> storage;
+    if (budget) {
+        storage.emplace(names.size(), dominance);
+    }
 
     std::vector<const char *> pointers;
     for (const std::string &name : names) {
@@ -92,7 +121,14 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
     // refused by the check before the count is narrowed.
     const int32_t count = pointers.size() > RSS_MAX_INPUTS ? RSS_MAX_INPUTS + 1
                                                            : static_cast<int32_t>(pointers.size());
-    const rss_request_t request{out.c_str(), res, verbose, pointers.data(), count};
+    rss_request_t request{};
+    request.out_name = output.is_none() ? nullptr : out.c_str();
+    request.phase_res = res;
+    request.verbose = verbose;
+    request.names = pointers.data();
+    request.count = count;
+    request.weights = coefficients.empty() ? nullptr : coefficients.data();
+    request.budget = storage ? &storage->record : nullptr;
     collected_t got;
     const rss_sink_t sink = collecting_sink(&got);
 
@@ -102,15 +138,15 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
         throw std::bad_alloc();
     }
     if (rc != 0) {
-        raise_run_error(rc, got);
+        raise_run_error(rc, got, input_paths, output_path);
     }
     // An existing output is replaced only when asked.
-    if (!overwrite && u_is_regular_file(out.c_str())) {
+    if (request.out_name != nullptr && !overwrite && u_is_regular_file(out.c_str())) {
         py::object errno_module = py::module_::import("errno");
         PyErr_SetObject(PyExc_FileExistsError,
                         py::make_tuple(errno_module.attr("EEXIST"),
                                        "The output file exists (overwrite=True replaces it)",
-                                       kvpy_path_object(output))
+                                       output_path)
                             .ptr());
         throw py::error_already_set();
     }
@@ -122,26 +158,42 @@ py::str rss(const py::object &inputs, const py::object &output, const py::object
         throw std::bad_alloc(); // MemoryError; the run itself has ended cleanly
     }
     if (rc != 0) {
-        raise_run_error(rc, got);
+        raise_run_error(rc, got, input_paths, output_path);
     }
-    // The tool ends a verbose run with this line of its own.
-    if (verbose) {
-        got.report += "Done\n";
-    }
-    return py::str(got.report);
+    return py::module_::import("kelvorin")
+        .attr("RssResult")(kvpy_fs_text(got.report),
+                           storage ? storage->to_python() : py::object(py::none()));
 }
 
 const char *const RSS_DOC =
     R"(Runs the RSS of the inputs' height maps in this process and writes output.
 
 inputs is a sequence of paths (1 to 10000); phase_res is None (that of the
-first input), 0, 1, 2, or "Normal", "High", "Super" in any case. The output
-bytes are those the kelvorin tool writes for the same inputs. Returns the
-text the tool prints on standard output: the report when verbose, else "".
+first input), 0, 1, 2, or "Normal", "High", "Super" in any case. Without
+weights the output bytes are those the kelvorin tool writes for the same
+inputs. Returns a kelvorin.RssResult: .report is the report when verbose
+(what the tool prints on standard output, less its closing "Done"), else
+""; .budget is the kelvorin.Budget with budget=True, else None.
+
+weights gives each input a sensitivity coefficient c_i, a finite number
+>= 0: the result is then sqrt(sum of (c_i x_i)^2). For an expanded
+uncertainty multiply every coefficient by the coverage factor k. An input
+with c_i = 0 adds nothing, but where it has no data the result has none.
+Anything but one such number per input raises ValueError, and nothing is
+touched.
+
+budget=True also gathers the uncertainty budget: each input's share of the
+result's squares, its RMS and largest height and where it dominates (see
+help(kelvorin.Budget)). With output=None the budget is computed alone and
+nothing is written. dominance=True (with budget=True) adds the map of the
+input that dominates each pixel.
 
 An existing output without overwrite=True raises FileExistsError and
 nothing is touched. A failed run raises kelvorin.Error: .code is the run's
-code name and .messages the texts the tool prints after "ERROR: ".)";
+code name and .messages the texts the tool prints after "ERROR: ". An input
+that cannot be opened, or an output that cannot be created, makes it also
+the OSError of the reason (FileNotFoundError, PermissionError,
+IsADirectoryError, ...), with .path that file.)";
 
 } // namespace
 
@@ -161,5 +213,6 @@ void kvpy_bind_rss(py::module_ &m) {
         "What the code of that name means, or None.", py::arg("name"));
     m.def("rss", &rss, RSS_DOC, py::arg("inputs"), py::arg("output"), py::kw_only(),
           py::arg("phase_res") = py::none(), py::arg("overwrite") = false,
-          py::arg("verbose") = false);
+          py::arg("verbose") = false, py::arg("weights") = py::none(), py::arg("budget") = false,
+          py::arg("dominance") = false);
 }

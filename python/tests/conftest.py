@@ -25,6 +25,13 @@ FIELDS = {
     "CameraWidth": (234, ">h"), "CameraHeight": (236, ">h"), "PixelWidth": (486, ">f"),
     "PixelHeight": (490, ">f"),
 }
+# The attributes' Python names.
+PY_NAMES = {
+    "TimeStamp": "time_stamp", "IntfScaleFactor": "intf_scale_factor",
+    "WavelengthIn": "wavelength_in", "ObliquityFactor": "obliquity_factor",
+    "CameraRes": "camera_res", "PhaseRes": "phase_res", "CameraWidth": "camera_width",
+    "CameraHeight": "camera_height", "PixelWidth": "pixel_width", "PixelHeight": "pixel_height",
+}
 
 
 def build(fmt=1, phase=None, phase_at=(0, 0), intensity=None, intensity_at=(0, 0), seed=1,

@@ -115,8 +115,8 @@ def test_tiff_and_gsf_read_back(name, phase, at, attrs, pixel, tmp_path):
     assert (ij["xorigin"], ij["yorigin"], ij["vunit"]) == (-at[0], -at[1], "nm")
     assert java_unescape(ij["comment"]) == '"' + text_of(COMMENT) + '"'
     assert java_unescape(ij["Title"]) == '"' + name + '"'
-    assert (ij["WindowX"], ij["WindowY"], ij["TimeStamp"]) == (at[0], at[1], df.TimeStamp)
-    assert np.float32(ij["CameraRes"]) == np.float32(df.CameraRes) or np.isnan(df.CameraRes)
+    assert (ij["WindowX"], ij["WindowY"], ij["TimeStamp"]) == (at[0], at[1], df.time_stamp)
+    assert np.float32(ij["CameraRes"]) == np.float32(df.camera_res) or np.isnan(df.camera_res)
     if pixel is None:
         assert "unit" not in ij and "XResolution" not in tags and "ResolutionUnit" not in tags
     else:
@@ -143,7 +143,7 @@ def test_tiff_and_gsf_read_back(name, phase, at, attrs, pixel, tmp_path):
     for key, want in (("XReal", w * size[0]), ("YReal", h * size[1]),
                       ("XOffset", at[0] * size[0]), ("YOffset", at[1] * size[1])):
         assert float(keys[key]) == pytest.approx(want, rel=1e-7, abs=0), key
-    assert (int(keys["WindowX"]), int(keys["PhaseRes"])) == (at[0], df.PhaseRes)
+    assert (int(keys["WindowX"]), int(keys["PhaseRes"])) == (at[0], df.phase_res)
 
 
 def test_gdal_and_libtiff_read_the_tiff(tmp_path):

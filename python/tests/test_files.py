@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import kelvorin
-from conftest import EXAMPLES, FIELDS, build, phase_map
+from conftest import EXAMPLES, FIELDS, PY_NAMES, build, phase_map
 
 
 @pytest.mark.parametrize("fmt", [1, 2, 3])
@@ -65,10 +65,11 @@ def test_reader_codes(damage, code, write_bytes):
 
 
 def test_missing_file_and_path_types(tmp_path):
-    for name in ["none.dat", "."]:
+    for name, oserror in [("none.dat", FileNotFoundError), (".", IsADirectoryError)]:
         with pytest.raises(kelvorin.Error) as e:
             kelvorin.read(tmp_path / name)
         assert e.value.code == "ERR_CANT_OPEN_FILE" and e.value.path == str(tmp_path / name)
+        assert isinstance(e.value, oserror)
     assert kelvorin.read(os.fsencode(EXAMPLES[0])).phase is not None
     with pytest.raises(TypeError):
         kelvorin.read(42)
@@ -79,17 +80,17 @@ def test_attributes_read_set_and_write(write_bytes, tmp_path):
     assert df.comment == "Maß"
     for name, (offset, fmt) in FIELDS.items():
         value = -3 if fmt in (">h", ">i") else 1.1
-        setattr(df, name, value)
-        assert getattr(df, name) == (value if fmt != ">f" else float(np.float32(value)))
+        setattr(df, PY_NAMES[name], value)
+        assert getattr(df, PY_NAMES[name]) == (value if fmt != ">f" else float(np.float32(value)))
     df.comment = "x" * 81
     with pytest.raises(ValueError):
         df.comment = "ä" * 41  # 82 bytes in UTF-8
     with pytest.raises(ValueError):
-        df.CameraWidth = 32768
+        df.camera_width = 32768
     kelvorin.write(tmp_path / "o.dat", df)
     raw = (tmp_path / "o.dat").read_bytes()
     for name, (offset, fmt) in FIELDS.items():
-        assert struct.unpack_from(fmt, raw, offset)[0] == pytest.approx(getattr(df, name))
+        assert struct.unpack_from(fmt, raw, offset)[0] == pytest.approx(getattr(df, PY_NAMES[name]))
     assert raw[80:162] == b"x" * 81 + b"\0"
 
 
@@ -108,8 +109,10 @@ def test_maps_are_views_and_can_be_replaced(write_bytes, tmp_path):
     for bad in [(0, 0, 2, 3), (40000, 0, 3, 2)]:
         with pytest.raises(ValueError):
             df.phase_window = bad
-    for bad in [np.zeros(3), np.full((2, 2), 2.0**40), np.full((2, 2), 0.5)]:
-        with pytest.raises(ValueError):
+    for bad, says in [(np.zeros(3), "2-D"), (np.full((2, 2), 2.0**40), "outside"),
+                      (np.array([[1, 0.5]]), r"fraction 0.5 at \[0, 1\].*set_heights"),
+                      (np.array([[np.nan]]), r"nan at \[0, 0\].*set_heights")]:
+        with pytest.raises(ValueError, match=says):
             df.phase = bad
     kelvorin.write(tmp_path / "o.dat", df)
     back = kelvorin.read(tmp_path / "o.dat")
@@ -143,9 +146,9 @@ def test_arrays_outlive_their_datafile(write_bytes):
 
 
 def test_new_datafile_written_and_checked(tmp_path):
-    df = kelvorin.DataFile(64, 48, CameraRes=5.5e-6, PixelWidth=5.5e-6, PixelHeight=5.5e-6,
+    df = kelvorin.DataFile(64, 48, camera_res=5.5e-6, pixel_width=5.5e-6, pixel_height=5.5e-6,
                            comment="made", phase=np.full((4, 5), 100))
-    assert (df.header_format, df.PhaseRes, df.IntfScaleFactor) == (2, 2, 0.5)
+    assert (df.header_format, df.phase_res, df.intf_scale_factor) == (2, 2, 0.5)
     df.phase_window = (59, 44, 5, 4)
     kelvorin.check(df)
     kelvorin.write(tmp_path / "n.dat", df)
@@ -158,11 +161,11 @@ def test_new_datafile_written_and_checked(tmp_path):
 
 
 @pytest.mark.parametrize("change, code, message", [
-    (dict(CameraWidth=0), "ERR_IMPROPER_WINDOW", "Camera width or height less than or equal to zero."),
-    (dict(CameraRes=-1e-6), "ERR_INVALID_PARAM", "Lateral resolution is less than zero."),
-    (dict(PixelHeight=5.6e-6), "ERR_INVALID_PARAM", "Unequal camera pixel width and height."),
-    (dict(WavelengthIn=0.0), "ERR_PARAM_OUT_OF_RANGE", "Wavelength-in less than or equal to zero."),
-    (dict(CameraHeight=5), "ERR_IMPROPER_WINDOW", "Camera width or height inconsistent with data."),
+    (dict(camera_width=0), "ERR_IMPROPER_WINDOW", "Camera width or height less than or equal to zero."),
+    (dict(camera_res=-1e-6), "ERR_INVALID_PARAM", "Lateral resolution is less than zero."),
+    (dict(pixel_height=5.6e-6), "ERR_INVALID_PARAM", "Unequal camera pixel width and height."),
+    (dict(wavelength_in=0.0), "ERR_PARAM_OUT_OF_RANGE", "Wavelength-in less than or equal to zero."),
+    (dict(camera_height=5), "ERR_IMPROPER_WINDOW", "Camera width or height inconsistent with data."),
 ])
 def test_check_failures(change, code, message, write_bytes):
     df = kelvorin.read(write_bytes(build(1, phase_map())))
@@ -171,16 +174,16 @@ def test_check_failures(change, code, message, write_bytes):
     with pytest.raises(kelvorin.Error) as e:
         kelvorin.check(df)
     assert (e.value.code, e.value.message, e.value.path) == (code, message, None)
-    if "CameraWidth" in change:
+    if "camera_width" in change:
         kelvorin.check(df, strict=False)
-        assert df.CameraWidth == 0 and df.CameraHeight == 48
+        assert df.camera_width == 0 and df.camera_height == 48
 
 
 def test_write_failures_keep_the_old_file(write_bytes, tmp_path):
     df = kelvorin.read(write_bytes(build(1, phase_map(400, 400))))
     with pytest.raises(kelvorin.Error) as e:
         kelvorin.write(tmp_path / "no" / "dir.dat", df)
-    assert e.value.code == "ERR_CANT_CREATE_FILE"
+    assert e.value.code == "ERR_CANT_CREATE_FILE" and isinstance(e.value, FileNotFoundError)
     if os.geteuid() != 0:
         pytest.skip("a full disk needs a tmpfs, mounted as root")
     disk = tmp_path / "disk"

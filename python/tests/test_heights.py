@@ -17,10 +17,13 @@ def test_heights_from_the_raw_file(phase_res, per_fringe, unit, scale, write_byt
     s, l, o = (struct.unpack_from(">f", data, at)[0] for at in (164, 168, 176))
     want = np.where(counts < 0x7FFFFFF8, counts * (s * o * l / per_fringe * scale), np.nan)
     df = kelvorin.read(write_bytes(data))
-    got = df.heights(unit)
-    assert got.dtype == np.float64
+    got = df.heights(unit, masked=False)
+    assert type(got) is np.ndarray and got.dtype == np.float64
     np.testing.assert_allclose(got, want, rtol=1e-15, equal_nan=True)
     np.testing.assert_array_equal(df.valid, counts < 0x7FFFFFF8)
+    masked = df.heights(unit)
+    np.testing.assert_array_equal(masked.mask, counts >= 0x7FFFFFF8)
+    np.testing.assert_array_equal(masked.filled(), got)  # NaN where masked
     assert kelvorin.counts_per_fringe(phase_res) == per_fringe
 
 
@@ -40,7 +43,7 @@ def test_heights_equal_kelvorin_info(path, tmp_path):
     table = np.loadtxt(tmp_path / "h.csv", delimiter=",", skiprows=1, ndmin=2)
     df = kelvorin.read(path)
     x0, y0, _, _ = df.phase_window
-    heights = df.heights("nm")
+    heights = df.heights("nm", masked=False)
     rows, cols = table[:, 1].astype(int) - y0, table[:, 0].astype(int) - x0
     np.testing.assert_array_equal(heights[rows, cols], table[:, 2])
     assert np.count_nonzero(~np.isnan(heights)) == len(table)

@@ -33,6 +33,8 @@ TEST_F(InfoTest, FigureHoldsMapBarScaleAndFigures) {
         {"above.dat", map, 2e-3f, 1e-5f, 1e-5f, {"-1000", at(0.5L)}, {"--above"}, false},
         // A thin strip: the layout keeps its minimum size; no lateral scale.
         {"strip.dat", slope({0, 0, 300, 2}), nan, 0.0f, 0.0f, {}, {}, false},
+        // Drawn 1.5 times its pixels: embedded as it is.
+        {"wide.dat", slope({0, 0, 400, 2}), 5.5e-6f, 5.5e-6f, 5.5e-6f, {}, {}, false},
         {"flat.dat", uniform_phase({2, 2, 6, 9}, 4321), 1e-6f, 1e-6f, 1e-6f, {}, {}, false},
     };
     const std::string table = colour_table_text();

@@ -55,6 +55,36 @@ def num(e, key):
     return float(e.get(key, 0))
 
 
+def document(svg):
+    """The parsed figure and its elements by id, checked to be one SVG file without scripts, fonts or
+    references outside it."""
+    text = open(svg, "rb").read().decode("utf-8")
+    root = ET.fromstring(text)
+    check(root.tag == "{%s}svg" % NS["s"], "root is no svg element")
+    check(root.get("viewBox") == "0 0 %g %g" % (num(root, "width"), num(root, "height")),
+          "viewBox differs from the size")
+    check(not re.search(r"<script|@font-face|<font|url\(", text), "script, font or url() in the file")
+    for e in root.iter():
+        href = e.get("href") or e.get(XLINK)
+        check(href is None or href.startswith("data:"), "external reference %r" % href)
+    return root, {e.get("id"): e for e in root.iter() if e.get("id")}
+
+
+def check_embedded(image, picture):
+    """The image embeds the picture enlarged by the largest whole factor that its drawn size holds,
+    each pixel a block of that many pixels square."""
+    w, h, pixels = picture
+    iw, ih = num(image, "width"), num(image, "height")
+    w_svg, h_svg, px_svg = png_pixels(base64.b64decode(image.get(XLINK).split(",", 1)[1]))
+    k = w_svg // w
+    check(k >= 1 and (w_svg, h_svg) == (k * w, k * h), "embedded %d x %d for %d x %d" % (w_svg, h_svg, w, h))
+    check(k * w <= iw + 0.01 and k * h <= ih + 0.01, "enlarged %d times beyond the drawn size" % k)
+    check((k + 1) * w > iw + 0.01 or (k + 1) * h > ih + 0.01, "enlarged %d times, not the most" % k)
+    same = lambda a, b: a == b or a[3] == b[3] == 0  # a transparent pixel's colour does not show
+    check(k < 1 or all(same(px_svg[y * w_svg + x], pixels[(y // k) * w + x // k])
+                       for y in range(h_svg) for x in range(w_svg)), "embedded pixels are not the picture's")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("svg"), ap.add_argument("png"), ap.add_argument("report")
@@ -69,24 +99,14 @@ def main():
     phase, attrs = report["phase"], report["attributes"]
     lo, hi = args.range or (phase["min_nm"], phase["max_nm"])
 
-    text = open(args.svg, "rb").read().decode("utf-8")
-    root = ET.fromstring(text)
-    check(root.tag == "{%s}svg" % NS["s"], "root is no svg element")
+    root, by_id = document(args.svg)
     width, height = num(root, "width"), num(root, "height")
-    check(root.get("viewBox") == "0 0 %g %g" % (width, height), "viewBox differs from the size")
-    check(not re.search(r"<script|@font-face|<font|url\(", text), "script, font or url() in the file")
-    for e in root.iter():
-        href = e.get("href") or e.get(XLINK)
-        check(href is None or href.startswith("data:"), "external reference %r" % href)
-    by_id = {e.get("id"): e for e in root.iter() if e.get("id")}
 
     # The map: the --png file's pixels, at the camera pixels' aspect, 600 px on its long side.
     image = by_id["map"]
     w_png, h_png, px_png = png_pixels(open(args.png, "rb").read())
-    embedded = image.get(XLINK)
-    w_svg, h_svg, px_svg = png_pixels(base64.b64decode(embedded.split(",", 1)[1]))
-    check((w_svg, h_svg, px_svg) == (w_png, h_png, px_png), "embedded picture differs from --png")
     iw, ih = num(image, "width"), num(image, "height")
+    check_embedded(image, (w_png, h_png, px_png))
     pw, ph = attrs["PixelWidth"] or 1, attrs["PixelHeight"] or 1
     check(abs(iw / ih - w_png * pw / (h_png * ph)) < 0.01 * iw / ih, "map aspect %g x %g" % (iw, ih))
     check(abs(max(iw, ih) - 600) < 1, "map's long side %g" % max(iw, ih))
@@ -152,8 +172,16 @@ def main():
     return 1 if problems else 0
 
 
-def render(svg, width, height, image, picture, background, table, bar):
-    """Chromium's screenshot: map pixels, no-data background, bar ends."""
+def rgb(hexa):
+    return tuple(int(hexa[i:i + 2], 16) for i in (1, 3, 5))
+
+
+def near(a, b):
+    return max(abs(p - q) for p, q in zip(a, b)) <= 3
+
+
+def screenshot(svg, width, height):
+    """Headless Chromium's rendering of the file: a function of x, y giving (r, g, b), or None."""
     with tempfile.TemporaryDirectory() as tmp:
         shot = os.path.join(tmp, "shot.png")
         subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
@@ -163,11 +191,16 @@ def render(svg, width, height, image, picture, background, table, bar):
                         "--window-size=%d,%d" % (width, height), "--screenshot=" + shot,
                         "file://" + os.path.abspath(svg)], capture_output=True, timeout=120)
         if not check(os.path.exists(shot), "Chromium wrote no screenshot"):
-            return
+            return None
         sw, _, shot_px = png_pixels(open(shot, "rb").read())
-    at = lambda x, y: shot_px[int(y) * sw + int(x)][:3]
-    rgb = lambda hexa: tuple(int(hexa[i:i + 2], 16) for i in (1, 3, 5))
-    near = lambda a, b: max(abs(p - q) for p, q in zip(a, b)) <= 3
+    return lambda x, y: shot_px[int(y) * sw + int(x)][:3]
+
+
+def render(svg, width, height, image, picture, background, table, bar):
+    """Chromium's screenshot: map pixels, no-data background, bar ends."""
+    at = screenshot(svg, width, height)
+    if at is None:
+        return
     w, h, pixels = picture
     sx, sy = num(image, "width") / w, num(image, "height") / h
     probes = [(0, 0), (w - 1, 0), (w // 2, h // 2), (w - 1, h - 1)]

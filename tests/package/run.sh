@@ -33,14 +33,32 @@ if grep -q '/kelvorin-info\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; the
     programs+=(kelvorin-info)
 fi
 examples=$(cd examples && ls -- *.dat)
-# The Python module, when the build has it: its files under the site folder.
+# The Python module, when the build has it: its files, and the site folders
+# they belong in: the interpreter's standard layout in a prefix of no
+# interpreter (the scratch prefix), Debian's own folder in the package; or
+# the folder the build was told to use.
 python_files=()
 if grep -q '/kelvorin_python\.dir$' "$build/CMakeFiles/TargetDirectories.txt"; then
     python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
-    site=$(sed -n 's/^KELVORIN_PYTHON_INSTALL_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
     so=$(cd "$build/python/kelvorin" && ls _core*.so)
-    python_files=("$site/kelvorin/"{__init__.py,__init__.pyi,py.typed,"$so"})
+    python_files=(kelvorin/{__init__.py,__init__.pyi,py.typed,"$so"})
+    scratch_site=lib/python$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')/site-packages
+    deb_site=lib/python3/dist-packages
+    site=$(sed -n 's/^KELVORIN_PYTHON_INSTALL_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+    if [ -n "$site" ]; then
+        scratch_site=$site deb_site=$site
+    fi
 fi
+# Imports the package from where it lies and reads every example.
+try_module() { # label interpreter PYTHONPATH folder-it-must-come-from
+    PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$3 "$2" -c '
+import sys, kelvorin
+assert kelvorin.__file__.startswith(sys.argv[1]), kelvorin.__file__
+for name in sys.argv[2:]:
+    assert kelvorin.read(name).heights("nm") is not None
+' "$4" "$root"/examples/*.dat || fail "import kelvorin from the $1 failed"
+    echo "$1: import kelvorin, read the examples"
+}
 
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 
@@ -119,10 +137,23 @@ expected=$( (for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$
              echo "$libdir"/libkelvorin.so{,.2,.2.0} "$libdir"/pkgconfig/kelvorin{,-static}.pc
              echo share/doc/kelvorin/README.md
              for e in $examples; do echo "share/doc/kelvorin/examples/$e"; done
-             for f in "${python_files[@]}"; do echo "$f"; done) |
+             for f in "${python_files[@]}"; do echo "$scratch_site/$f"; done) |
            tr ' ' '\n' | sort)
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 same_list "installed tree" "$expected" "$actual"
+if [ ${#python_files[@]} -gt 0 ]; then
+    try_module "installed tree (PYTHONPATH=<prefix>/$scratch_site)" "$python" \
+        "$prefix/$scratch_site" "$prefix"
+    # Debian's interpreter finds what is installed under /usr/local with no
+    # setting at all.
+    if [ -z "$site" ] && [ "$("$python" -c 'import sys; print(sys.prefix)')" = /usr ]; then
+        DESTDIR=$scratch/destdir cmake --install "$build" --prefix /usr/local --component python >/dev/null
+        folder=$(cd "$scratch/destdir" && find . -path '*/kelvorin/__init__.py' | sed 's|^\.||; s|/kelvorin/__init__.py$||')
+        env -i "$python" -c 'import sys; sys.exit(sys.argv[1] not in sys.path)' "$folder" ||
+            fail "cmake --install --prefix /usr/local put kelvorin in $folder, where $python does not look"
+        echo "cmake --install --prefix /usr/local: kelvorin in $folder, on $python's own path"
+    fi
+fi
 
 example=$root/examples/$(echo "$examples" | head -n 1)
 consume() { # label program
@@ -306,7 +337,7 @@ echo "throwaway root: dpkg -i, ${programs[*]} run, man -M finds the pages," \
 
 # --- Python: the .deb in the throwaway root, the wheel in a fresh venv -----------
 if [ ${#python_files[@]} -gt 0 ]; then
-    expected=$( (for f in "${python_files[@]}"; do echo "usr/$f"; done
+    expected=$( (for f in "${python_files[@]}"; do echo "usr/$deb_site/$f"; done
                  echo usr/share/doc/python3-kelvorin/{changelog.gz,copyright}) | tr ' ' '\n' | sort)
     same_list "$(basename "$python_deb")" "$expected" "$(deb_files "$python_deb")"
     check_field "$python_deb" Package '^python3-kelvorin$'
@@ -316,18 +347,8 @@ if [ ${#python_files[@]} -gt 0 ]; then
     lint=$(echo "$lint" | grep -v 'running with root privileges' || true)
     echo "lintian -I --pedantic $(basename "$python_deb"):${lint:+$'\n'}${lint:- no tags}"
     [ "$lint_rc" = 0 ] || fail "lintian reports errors or warnings"
-    # Imports the package from where it lies and reads every example.
-    try_module() { # label interpreter PYTHONPATH folder-it-must-come-from
-        PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$3 "$2" -c '
-import sys, kelvorin
-assert kelvorin.__file__.startswith(sys.argv[1]), kelvorin.__file__
-for name in sys.argv[2:]:
-    assert kelvorin.read(name).heights("nm") is not None
-' "$4" "$root"/examples/*.dat || fail "import kelvorin from the $1 failed"
-        echo "$1: import kelvorin, read the examples"
-    }
     debroot_dpkg -i "$python_deb" >/dev/null || fail "dpkg -i $(basename "$python_deb") failed"
-    try_module "$(basename "$python_deb") (throwaway root)" "$python" "$debroot/usr/$site" "$debroot"
+    try_module "$(basename "$python_deb") (throwaway root)" "$python" "$debroot/usr/$deb_site" "$debroot"
     debroot_dpkg -r python3-kelvorin >/dev/null || fail "dpkg -r python3-kelvorin failed"
     left=$(cd "$debroot" && find . -type f ! -path './var/*')
     [ -z "$left" ] || fail "dpkg -r left files in the throwaway root: $left"

@@ -266,6 +266,8 @@ TEST_F(RssCompute, MalformedRequestsTouchNothing) {
     const char *one[] = {in.c_str()};
     const char *with_null[] = {in.c_str(), nullptr};
     int later_field = 0;
+    const double negative_weight = -0.5, nan_weight = std::nan("");
+    rss_budget_t no_rows{};
     const rss_request_t cases[] = {
         {out.c_str(), -1, false, one, 0},
         {out.c_str(), -1, false, one, RSS_MAX_INPUTS + 1},
@@ -280,8 +282,13 @@ TEST_F(RssCompute, MalformedRequestsTouchNothing) {
          false,
          one,
          1,
-         {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-          &later_field}}, // a field of a later version
+         nullptr,
+         nullptr,
+         {nullptr, nullptr, nullptr, nullptr, nullptr, &later_field}}, // a later version's field
+        {out.c_str(), -1, false, one, 1, &negative_weight},
+        {out.c_str(), -1, false, one, 1, &nan_weight},
+        {out.c_str(), -1, false, one, 1, nullptr, &no_rows},
+        {nullptr, -1, false, one, 1}, // neither an output nor a budget
     };
     for (const rss_request_t &request : cases) {
         captured_t text;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,100 @@ class RssDiff : public ::testing::Test {
 
     std::filesystem::path dir_;
     rss_tuning_t tuning_ = RSS_TUNING_DEFAULT;
+};
+
+// Random cases: inputs, and whole cases of them.
+
+struct generator_t {
+    std::mt19937 rng;
+
+    int32_t uniform(int32_t lo, int32_t hi) {
+        return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
+    }
+    bool chance(double p) { return std::bernoulli_distribution(p)(rng); }
+
+    template <typename T> T pick(std::initializer_list<T> items) {
+        return *(items.begin() + uniform(0, static_cast<int32_t>(items.size()) - 1));
+    }
+
+    // An attribute that changes the unit factor: mostly as usual, often a
+    // benign other value, and in a `hostile` input also values that fail the
+    // attribute check or break the arithmetic.
+    float factor_attribute(float usual, bool hostile) {
+        if (chance(0.6)) {
+            return usual;
+        }
+        if (!hostile || chance(0.5)) {
+            return pick<float>({usual * 2, usual / 3, std::nextafter(usual, 2 * usual)});
+        }
+        return pick<float>({1e30f, 1e-30f, 0x1p52f, NaN, INF, 0.0f, -usual});
+    }
+
+    window_t window(int16_t w, int16_t h, bool hostile) {
+        if (hostile && chance(0.15)) { // not inside the camera frame
+            return {static_cast<int16_t>(uniform(-2, 1)), static_cast<int16_t>(uniform(-2, 1)),
+                    static_cast<int16_t>(uniform(1, w + 1)), static_cast<int16_t>(uniform(1, h))};
+        }
+        const int16_t x = static_cast<int16_t>(uniform(0, w / 3));
+        const int16_t y = static_cast<int16_t>(uniform(0, h / 3));
+        return {x, y, static_cast<int16_t>(uniform(std::max(1, (w - x) / 2), w - x)),
+                static_cast<int16_t>(uniform(std::max(1, (h - y) / 2), h - y))};
+    }
+
+    input_spec_t input(int16_t w, int16_t h, bool hostile) {
+        input_spec_t in;
+        in.hdr = test_header(w, h, pick<int16_t>({0, 1, 2, 2, 2, 7, -3}));
+        in.hdr.TimeStamp = uniform(-100, 1800000000);
+        in.hdr.IntfScaleFactor = factor_attribute(0.5f, hostile);
+        in.hdr.WavelengthIn = factor_attribute(632.8e-9f, hostile);
+        in.hdr.ObliquityFactor = factor_attribute(1.0f, hostile);
+        in.intensity = chance(0.15);
+        in.phase.window = window(w, h, hostile);
+        double invalid_share = pick<double>({0.0, 0.02, 0.1, 0.3});
+        int32_t magnitude = pick<int32_t>({5000, 5000, 5000, 30000000, 2147483000});
+        if (hostile) {
+            if (chance(0.1)) {
+                in.hdr.CameraRes = pick<float>({std::nextafter(5.5e-6f, 1.0f), NaN, -1e-6f});
+            }
+            if (chance(0.05)) {
+                in.hdr.PixelHeight = pick<float>({6e-6f, NaN});
+            }
+            if (chance(0.05)) {
+                in.has_phase = false;
+                in.intensity = true;
+            } else if (chance(0.1)) {
+                in.hdr.CameraWidth = static_cast<int16_t>(pick<int32_t>({0, w + 1, w - 1}));
+            }
+            if (chance(0.1)) {
+                invalid_share = 1.0;
+            }
+            if (chance(0.15)) {
+                in.damage =
+                    pick<damage_t>({damage_t::missing, damage_t::cut, damage_t::cut,
+                                    damage_t::bad_magic, damage_t::wide, damage_t::zero_width});
+                in.cut_at = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+            }
+        }
+        const int32_t n = in.phase.window.width * in.phase.window.height;
+        for (int32_t i = 0; i < n; ++i) {
+            in.phase.values.push_back(chance(invalid_share) ? INVALID + uniform(0, 7)
+                                                            : uniform(-magnitude, magnitude));
+        }
+        return in;
+    }
+
+    // About half the cases have one hostile input somewhere.
+    case_t make_case(int16_t w, int16_t h, int32_t inputs) {
+        case_t c;
+        c.phase_setting = pick<int32_t>({-1, -1, 0, 1, 2});
+        c.verbose = chance(0.7);
+        c.old_output = pick<std::size_t>({0, 10, 100000});
+        const int32_t hostile = chance(0.5) ? uniform(0, inputs - 1) : -1;
+        for (int32_t i = 0; i < inputs; ++i) {
+            c.inputs.push_back(input(w, h, i == hostile));
+        }
+        return c;
+    }
 };
 
 } // namespace rss_diff
