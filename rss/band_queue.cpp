@@ -51,6 +51,10 @@ bool pick_step(band_queue_t *q, bool taker, int32_t *held, bq_step_t *step) {
     if (taker && taking) {
         return false; // bands still to be taken
     }
+    if (q->next_open < q->open_count && q->failed == BQ_NO_FAILURE) {
+        *step = {BQ_OPEN, q->next_open++};
+        return true;
+    }
     *step = {BQ_DONE, -1};
     return true;
 }
@@ -95,8 +99,10 @@ void bq_wait_helper(band_queue_t *q) {
     q->changed.wait(guard, [q] { return !q->helper_busy; });
 }
 
-void bq_begin(band_queue_t *q, const rss_plan_t *plan, bool last_batch) {
+void bq_begin(band_queue_t *q, const rss_plan_t *plan, bool last_batch, int32_t open_ahead) {
     const guard_t guard(q->lock);
+    q->next_open = 0;
+    q->open_count = open_ahead;
     q->plan = plan;
     q->next_band = 0;
     q->failed = BQ_NO_FAILURE;

@@ -4,7 +4,8 @@
 // change to them is announced on `changed`; the queue alone owns them.
 //
 // The run's thread and the helper take a batch's bands in turn; each reads
-// and folds the band it took on its own, without the lock. In the last batch
+// and folds the band it took on its own, without the lock. Once the bands
+// are handed out they open the next batch's members in turn. In the last batch
 // the rounded bands are then taken into the result, in order, by the run's
 // thread. In a single pass a worker rounds a band into its slot of the ring
 // as soon as the band is folded, and holds the band until that slot is free:
@@ -27,12 +28,13 @@ enum bq_step_kind : uint8_t {
     BQ_FOLD,  // read the band of every member and fold it into the sum
     BQ_ROUND, // round the band it holds into its slot
     BQ_TAKE,  // (the run's thread) take the next band into the result
+    BQ_OPEN,  // open a member of the next batch ahead (once every band is taken)
     BQ_DONE,  // nothing is left for this worker in the batch
 };
 
 struct bq_step_t {
     bq_step_kind kind;
-    int32_t band;
+    int32_t band; // BQ_OPEN: the member of the next batch
 };
 
 using bq_task_fn = void (*)(void *context);
@@ -58,6 +60,8 @@ struct band_queue_t {
     bool last_batch;            // its rounded bands are taken into the result
     std::bitset<32768> rounded; // per band: rounded, waiting to be taken
     int32_t taken;              // bands taken into the result
+    int32_t next_open;          // the next member of the next batch to open ahead
+    int32_t open_count;         // members of the next batch to open ahead
 };
 
 // Starts the helper thread. False when it cannot be started; the run's
@@ -73,8 +77,9 @@ void bq_post(band_queue_t *q, bq_task_fn task, void *context);
 // Waits until the helper's task has ended; returns at once when none runs.
 void bq_wait_helper(band_queue_t *q);
 
-// Sets up a batch over the plan's bands; the helper must be idle.
-void bq_begin(band_queue_t *q, const rss_plan_t *plan, bool last_batch);
+// Sets up a batch over the plan's bands, after which the workers open the
+// first open_ahead members of the next batch; the helper must be idle.
+void bq_begin(band_queue_t *q, const rss_plan_t *plan, bool last_batch, int32_t open_ahead);
 
 // The next step of a worker, waiting as long as there is none yet. *held is
 // the band the worker has folded and not yet rounded, or -1; `taker` is the

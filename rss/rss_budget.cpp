@@ -340,7 +340,7 @@ int32_t budget_reread(rss_budget_state_t *b, const rss_plan_t &p, rss_inputs_t *
         }
         in->next = 0;
         while (in->next < in->count) {
-            inputs_open_batch(in, batch, frame);
+            inputs_open_batch(in, batch, frame, nullptr, 0);
             for (int32_t i = 0; i < batch->count; ++i) {
                 const member_t &m = batch->members[i];
                 if (m.role != ROLE_FOLD) { // the file changed since it was folded

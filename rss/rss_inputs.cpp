@@ -36,21 +36,24 @@ void close_stream(rss_inputs_t *in, std::FILE **stream) {
     }
 }
 
-// Reads the header of the member's file and decides its role.
-void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
+// Opens the member's file, reads its header and decides its role. Touches
+// nothing but the member: the members of the next batch are opened so on
+// both threads while the batch before is folded.
+void open_member(member_t &m, const rss_frame_t &frame) {
     m.stream = u_fopen_path(m.name, "rb");
     if (m.stream == nullptr) {
         m.read_code = ERR_CANT_OPEN_FILE;
         return;
     }
-    ++in->open_files;
     // The file is read in large pieces at explicit offsets, the header in one
     // read of as much as the longest header; a stream buffer would only add
     // a copy and memory.
     std::setvbuf(m.stream, nullptr, _IONBF, 0);
     unsigned char head[DF_LONG_HEADER];
+    df_info_t info;
+    df_hdr_t hdr;
     const std::size_t n = u_read_some_at(m.stream, head, sizeof head, 0);
-    m.read_code = df_phase_head_of(head, n, &in->info, &in->hdr, &m.block);
+    m.read_code = df_phase_head_of(head, n, &info, &hdr, &m.block);
     if (m.read_code != 0) {
         return;
     }
@@ -58,12 +61,12 @@ void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
         const window_t &w = m.block.window;
         u_advise_reading(m.stream, m.block.offset + int64_t{4} * w.width * w.height);
     }
-    keep_attributes(m, in->hdr);
+    keep_attributes(m, hdr);
     // The check looks at the phase window only when the map holds data; this
     // stand-in holds none but says whether the file has a block.
     int32_t stand_in = 0;
     const int_map_t phase = {0, m.block.window, m.block.present ? &stand_in : nullptr};
-    m.check_code = df_check_attr(&in->hdr, nullptr, &phase, true, m.check_text);
+    m.check_code = df_check_attr(&hdr, nullptr, &phase, true, m.check_text);
     if (!m.block.present) {
         return;
     }
@@ -78,23 +81,53 @@ void open_member(rss_inputs_t *in, member_t &m, const rss_frame_t &frame) {
     }
 }
 
+void start_member(member_t &m, const rss_inputs_t &in, int32_t index) {
+    m = member_t{};
+    m.number = index + 1;
+    m.name = in.names[index];
+    m.role = ROLE_UNREAD;
+    m.valid = NO_VALID_DATA;
+}
+
 } // namespace
 
-void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
+int32_t inputs_ahead_count(const rss_inputs_t &in, const rss_batch_t &b) {
+    const bool full = b.count == std::clamp(in.batch_max, 1, RSS_BATCH_MAX);
+    if (!full || b.folded < b.count) {
+        return 0; // the run ends with this batch, or its next batch starts with a retry
+    }
+    return std::min(b.count, in.count - in.next);
+}
+
+void inputs_open_ahead(const rss_inputs_t &in, const rss_frame_t &frame, member_t *ahead,
+                       int32_t index) {
+    member_t &m = ahead[index];
+    start_member(m, in, in.next + index);
+    open_member(m, frame);
+}
+
+void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame, member_t *ahead,
+                       int32_t ahead_count) {
     b->count = 0;
     b->folded = 0;
     const int32_t batch_max = std::clamp(in->batch_max, 1, RSS_BATCH_MAX);
+    int32_t used = 0; // of the members opened ahead
     while (in->next < in->count) {
         member_t &m = b->members[b->count];
-        m = member_t{};
-        m.number = in->next + 1;
-        m.name = in->names[in->next];
-        m.role = ROLE_UNREAD;
-        m.valid = NO_VALID_DATA;
-        open_member(in, m, *frame);
-        if (m.stream == nullptr && in->open_files > 0) {
-            return; // tried again, alone, in the next batch
+        if (used < ahead_count && ahead[used].stream != nullptr) {
+            m = ahead[used];
+            ahead[used++].stream = nullptr;
+        } else {
+            // Opened now, also when opening ahead failed: with the batch
+            // before closed, a lack of file handles no longer counts.
+            used += used < ahead_count ? 1 : 0;
+            start_member(m, *in, in->next);
+            open_member(m, *frame);
         }
+        if (m.stream == nullptr && in->open_files > 0) {
+            break; // tried again, alone, in the next batch
+        }
+        in->open_files += m.stream != nullptr ? 1 : 0;
         for (member_work_t(&work)[RSS_BATCH_MAX] : b->work) {
             work[b->count] = member_work_t{0, false, NO_VALID_DATA};
         }
@@ -104,10 +137,10 @@ void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
         if (m.role == ROLE_FOLD && m.number == 1) {
             // The first input fixes the frame and, unless the run's setting
             // did, the output phase resolution.
-            const df_hdr_t &h = in->hdr;
-            const int32_t res = frame->out_phase_res != -1 ? frame->out_phase_res : h.PhaseRes;
-            *frame = {h.CameraWidth, h.CameraHeight,    h.PixelWidth,   h.PixelHeight,
-                      h.CameraRes,   h.IntfScaleFactor, h.WavelengthIn, res};
+            const int32_t res =
+                frame->out_phase_res != -1 ? frame->out_phase_res : m.units.phase_res;
+            *frame = {m.camera_width, m.camera_height,      m.pixel_width,      m.pixel_height,
+                      m.camera_res,   m.units.scale_factor, m.units.wavelength, res};
         }
         if (m.role == ROLE_FOLD) {
             m.placed = window_within(m.block.window,
@@ -120,14 +153,24 @@ void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame) {
             close_stream(in, &m.stream);
         }
         if (m.role != ROLE_FOLD) {
-            return; // nothing after an input that is not folded matters: it fails
+            break; // nothing after an input that is not folded matters: it fails
         }
         ++b->folded;
         const double weight = in->weights != nullptr ? in->weights[m.number - 1] : 1.0;
         const double factor = unit_factor(*frame, m.units) * weight;
         m.fold = fold_params_t{factor, unit_factor_applies(factor), m.number == 1};
         if (b->count >= batch_max) {
-            return;
+            break;
+        }
+    }
+    inputs_close_ahead(ahead, ahead_count);
+}
+
+void inputs_close_ahead(member_t *ahead, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (ahead[i].stream != nullptr) {
+            std::fclose(ahead[i].stream);
+            ahead[i].stream = nullptr;
         }
     }
 }

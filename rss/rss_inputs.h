@@ -85,9 +85,7 @@ struct rss_inputs_t {
     const double *weights; // coefficient per input, or null (all 1)
     int32_t batch_max;     // inputs open at once
     int32_t next;          // index of the next input to open
-    int32_t open_files;    // streams open now
-    df_hdr_t hdr;          // header of the input being opened
-    df_info_t info;        // filled by the reader, not used
+    int32_t open_files;    // streams of the batch open now
 };
 
 // Opens the next batch of inputs: reads and checks each header, and fixes
@@ -96,8 +94,23 @@ struct rss_inputs_t {
 // input, after batch_max inputs, after an input that is not folded (nothing
 // after it matters: it fails), or before an input that could not be opened
 // while others were (perhaps too many open files): that one is tried again
-// first in the next batch.
-void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame);
+// first in the next batch. The first ahead_count members may have been
+// opened ahead (inputs_open_ahead); those the batch does not take are closed.
+void inputs_open_batch(rss_inputs_t *in, rss_batch_t *b, rss_frame_t *frame, member_t *ahead,
+                       int32_t ahead_count);
+
+// How many members of the next batch may be opened while this one is
+// folded: none when this batch ends the run or the next begins with a retry.
+int32_t inputs_ahead_count(const rss_inputs_t &in, const rss_batch_t &b);
+
+// Opens member `index` of the next batch into ahead[index], touching nothing
+// else: either worker may do it while the batch before is folded, as long
+// as the frame is fixed.
+void inputs_open_ahead(const rss_inputs_t &in, const rss_frame_t &frame, member_t *ahead,
+                       int32_t index);
+
+// Closes members opened ahead and not taken.
+void inputs_close_ahead(member_t *ahead, int32_t count);
 
 // Extends what a worker found of a member's valid data by `rows` rows of
 // big-endian counts, the first of which is window row first_row.

@@ -16,7 +16,7 @@
 // band is left, so that a band's sums stay in cache. The run's thread and a
 // helper thread take bands in turn (band_queue), each reading the band's
 // rows of every input and folding them, so that data read by one processor
-// is folded by the same one.
+// is folded by the same one; then they open the next batch's inputs ahead.
 //
 // In the batch that holds the last input, the run's thread takes the rounded
 // bands in order into the result, and writes the output file ahead of the
@@ -52,9 +52,11 @@ struct rss_run_t {
     band_queue_t queue;  // shared by both threads, under its lock
     rss_inputs_t inputs; // the run's thread only
     rss_batch_t batch;   // members: the run's thread, read-only while folding; work: per worker
-    rss_frame_t frame;   // the run's thread; read-only while folding
-    rss_plan_t plan;     // made with the first batch, before any data is read; read-only after
-    rss_sums_t sums;     // allocated by the run's thread; written through the workers' views
+    member_t ahead[RSS_BATCH_MAX]; // next batch's: [i] its opener's, then the run's thread's
+    int32_t ahead_count;           // the run's thread
+    rss_frame_t frame;             // the run's thread; read-only while folding
+    rss_plan_t plan; // made with the first batch, before any data is read; read-only after
+    rss_sums_t sums; // allocated by the run's thread; written through the workers' views
     rss_worker_t workers[RSS_WORKERS]; // worker w's own
     rss_result_t result;               // the run's thread only
     rss_output_t output;               // the run's thread only
@@ -103,6 +105,9 @@ void work_bands(rss_run_t &r, int32_t worker) {
             round_band(r.plan, w, step.band);
             bq_rounded(&r.queue, step.band);
             break;
+        case BQ_OPEN:
+            inputs_open_ahead(r.inputs, r.frame, r.ahead, step.band);
+            break;
         case BQ_TAKE:
             if (budget) {
                 budget_take(&r.budget, r.plan, *w, step.band);
@@ -125,7 +130,8 @@ void helper_bands(void *context) {
 // Opens the next batch and checks its inputs. The first batch with an input
 // to fold fixes the plan: a single pass when it holds every input.
 int32_t open_batch(rss_run_t &r) {
-    inputs_open_batch(&r.inputs, &r.batch, &r.frame);
+    inputs_open_batch(&r.inputs, &r.batch, &r.frame, r.ahead, r.ahead_count);
+    r.ahead_count = 0;
     if (r.batch.folded > 0 && r.plan.bands == 0) {
         const rss_mode mode = r.inputs.next == r.inputs.count ? MODE_SINGLE_PASS : MODE_BATCHES;
         r.plan = plan_make(mode, r.job->tuning.kernels, r.frame, r.job->tuning.band_sum_bytes);
@@ -145,14 +151,16 @@ int32_t open_batch(rss_run_t &r) {
     return 0;
 }
 
-// Folds the batch's bands on both threads and reads whole a last member that
-// is not folded; in the last batch, the result is taken on the way.
+// Folds the batch's bands on both threads, opens the next batch ahead and
+// reads whole a last member that is not folded; the last batch is taken
+// into the result on the way.
 void fold_batch(rss_run_t &r) {
     int32_t failed = BQ_NO_FAILURE;
     if (r.batch.folded > 0) {
         const bool last = r.inputs.next == r.inputs.count && r.batch.folded == r.batch.count;
-        bq_begin(&r.queue, &r.plan, last);
-        if (r.plan.bands > 1 && r.queue.helper_running) {
+        r.ahead_count = inputs_ahead_count(r.inputs, r.batch);
+        bq_begin(&r.queue, &r.plan, last, r.ahead_count);
+        if ((r.plan.bands > 1 || r.ahead_count > 1) && r.queue.helper_running) {
             bq_post(&r.queue, helper_bands, &r);
         }
         work_bands(r, RSS_MAIN);
@@ -218,6 +226,7 @@ int32_t end_run(rss_run_t &r, int32_t code) {
     bq_wait_helper(&r.queue);
     bq_stop(&r.queue);
     inputs_close_batch(&r.inputs, &r.batch);
+    inputs_close_ahead(r.ahead, r.ahead_count);
     if (code != 0 && !report_is_own_code(code)) {
         report_code(r.job->sink, code);
     }
@@ -233,7 +242,7 @@ int32_t run(const rss_job_t &job) {
     rss_run_t r{};
     const rss_request_t &q = *job.request;
     r.job = &job;
-    r.inputs = rss_inputs_t{q.names, q.count, q.weights, job.tuning.batch_max, 0, 0, {}, {}};
+    r.inputs = rss_inputs_t{q.names, q.count, q.weights, job.tuning.batch_max, 0, 0};
     r.frame.out_phase_res = q.phase_res;
     r.result = result_start();
     if (job.tuning.helper_thread) {

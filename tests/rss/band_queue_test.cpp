@@ -1,12 +1,14 @@
 // The band queue under two real threads: every band is folded once, finished
 // bands are taken in order, a slot is never reused before its band is taken,
-// and a failure ends the batch for both workers. The slot and band records
+// members of the next batch are opened once each, and a failure ends the
+// batch for both workers. The slot and band records
 // are plain memory, so ThreadSanitizer sees any access the queue leaves
 // unordered.
 #include "rss/band_queue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <thread>
 #include <vector>
@@ -21,6 +23,7 @@ struct batch_sim_t {
     std::vector<int32_t> folded_by; // per band: worker + 1
     std::vector<int32_t> slot_band; // per slot: the band finished into it
     std::vector<int32_t> taken;     // bands in the order the consumer took them
+    std::vector<int32_t> opened;    // per member of the next batch: times opened
     bool slot_overwritten[2] = {};  // per worker: finished into a slot still in use
     unsigned seed[2] = {};
 };
@@ -63,6 +66,9 @@ void work(batch_sim_t &s, int32_t worker) {
             s.taken.push_back(step.band);
             bq_taken(s.queue, step.band);
             break;
+        case BQ_OPEN:
+            ++s.opened[step.band];
+            break;
         case BQ_DONE:
             return;
         }
@@ -85,6 +91,7 @@ TEST(BandQueue, TwoWorkersShareEveryBatchShape) {
         s.fail_at = random() % 4 == 0 ? static_cast<int32_t>(random() % s.bands) : -1;
         const bool collect = random() % 4 != 0;
         s.folded_by.assign(s.bands, 0);
+        s.opened.assign(random() % 3 == 0 ? 0 : random() % 65, 0);
         s.slot_band.assign(s.slots, -1);
         s.seed[0] = random();
         s.seed[1] = random();
@@ -95,7 +102,7 @@ TEST(BandQueue, TwoWorkersShareEveryBatchShape) {
                      << "round " << round << ": " << s.bands << " bands, " << s.slots
                      << " slots, failure at " << s.fail_at << (collect ? ", collected" : ""));
 
-        bq_begin(&queue, &plan, collect);
+        bq_begin(&queue, &plan, collect, static_cast<int32_t>(s.opened.size()));
         bq_post(&queue, helper_work, &s);
         work(s, 0);
         bq_wait_helper(&queue);
@@ -104,6 +111,9 @@ TEST(BandQueue, TwoWorkersShareEveryBatchShape) {
             EXPECT_NE(s.folded_by[band], 0) << "band " << band << " never folded";
         }
         EXPECT_FALSE(s.slot_overwritten[0] || s.slot_overwritten[1]);
+        for (const int32_t times : s.opened) { // at most once, and once unless it failed
+            EXPECT_EQ(times, s.fail_at < 0 ? 1 : std::min(times, 1));
+        }
         for (std::size_t i = 0; i < s.taken.size(); ++i) {
             EXPECT_EQ(s.taken[i], static_cast<int32_t>(i));
         }
@@ -124,7 +134,7 @@ TEST(BandQueue, TaskDoneIsSeenThroughTheQueue) {
     ASSERT_TRUE(bq_start(&queue));
     int made = 0; // plain memory, written by the helper
     const rss_plan_t plan{};
-    bq_begin(&queue, &plan, false);
+    bq_begin(&queue, &plan, false, 0);
     bq_post(
         &queue, [](void *p) { *static_cast<int *>(p) = 1; }, &made);
     bq_wait_helper(&queue);
