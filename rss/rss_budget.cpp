@@ -319,24 +319,76 @@ void budget_take(rss_budget_state_t *b, const rss_plan_t &p, const rss_worker_t 
     add(&b->result, partial[b->count]);
 }
 
+namespace {
+
+// One batch's reading again of one tile: the tile's upper rows fall to the
+// run's thread, its lower rows to the helper, each into sums of its own,
+// added up afterwards in that order whoever finished first.
+struct reread_t {
+    const rss_plan_t *plan;
+    const rss_batch_t *batch;
+    budget_work_t tile;
+    row_span_t span; // the tile's camera rows
+    rss_worker_t *workers;
+    budget_sums_t sums[RSS_WORKERS][RSS_BATCH_MAX];
+    int32_t code[RSS_WORKERS];
+};
+
+void reread_rows(reread_t &t, int32_t worker) {
+    const int32_t upper = (t.span.rows + 1) / 2;
+    const row_span_t span = worker == RSS_MAIN
+                                ? row_span_t{t.span.top, upper}
+                                : row_span_t{t.span.top + upper, t.span.rows - upper};
+    unsigned char *piece = t.workers[worker].piece;
+    for (int32_t i = 0; i < t.batch->count; ++i) {
+        const member_t &m = t.batch->members[i];
+        const window_t &window = m.block.window;
+        const int32_t per_piece =
+            static_cast<int32_t>(RSS_PIECE_BYTES / (4 * static_cast<std::size_t>(window.width)));
+        const member_rows_t part = member_rows(m, span);
+        for (int32_t r = 0; r < part.rows; r += per_piece) {
+            const int32_t k = std::min(per_piece, part.rows - r);
+            const int32_t first = part.first_row + r;
+            if (df_read_phase_at(m.stream, &m.block, int64_t{first} * window.width, piece,
+                                 static_cast<std::size_t>(k) * window.width) != 0) {
+                t.code[worker] = ERR_CORRUPT_DATA_FILE;
+                return;
+            }
+            gather_rows(*t.plan, t.tile, m, piece, window.y + first, k, t.span.top,
+                        &t.sums[worker][i]);
+        }
+    }
+}
+
+void reread_helper(void *context) {
+    reread_rows(*static_cast<reread_t *>(context), RSS_HELPER);
+}
+
+} // namespace
+
 int32_t budget_reread(rss_budget_state_t *b, const rss_plan_t &p, rss_inputs_t *in,
-                      rss_batch_t *batch, rss_frame_t *frame, rss_worker_t *w) {
+                      rss_batch_t *batch, rss_frame_t *frame, rss_worker_t *workers,
+                      band_queue_t *q) {
     const std::size_t pixels = static_cast<std::size_t>(p.width) * p.height;
-    const auto *counts = reinterpret_cast<const int32_t *>(w->counts);
-    budget_work_t tile = b->work[RSS_MAIN]; // its own state, for a frame of a few rows
-    const bool own = tile.best != nullptr;
-    double *tail = reinterpret_cast<double *>(w->sum) + (pixels + 1) / 2;
+    const auto *counts = reinterpret_cast<const int32_t *>(workers[RSS_MAIN].counts);
+    reread_t t{};
+    t.plan = &p;
+    t.batch = batch;
+    t.workers = workers;
+    t.tile = b->work[RSS_MAIN]; // its own state, for a frame of a few rows
+    const bool own = t.tile.best != nullptr;
+    double *tail = reinterpret_cast<double *>(workers[RSS_MAIN].sum) + (pixels + 1) / 2;
     const int32_t tile_rows = own ? p.height : tail_rows(p);
     for (int32_t top = 0; top < p.height; top += tile_rows) {
-        const int32_t rows = std::min(tile_rows, p.height - top);
-        const std::size_t n = static_cast<std::size_t>(rows) * p.width;
+        t.span = row_span_t{top, std::min(tile_rows, p.height - top)};
+        const std::size_t n = static_cast<std::size_t>(t.span.rows) * p.width;
         if (!own) {
-            tile = budget_work_t{tail, reinterpret_cast<int32_t *>(tail + n)};
+            t.tile = budget_work_t{tail, reinterpret_cast<int32_t *>(tail + n)};
         }
         for (std::size_t i = 0; i < n; ++i) {
-            tile.best[i] = counts[top * static_cast<std::size_t>(p.width) + i] < INT_MAP_INVALID
-                               ? -1.0
-                               : NOT_IN_V;
+            t.tile.best[i] = counts[top * static_cast<std::size_t>(p.width) + i] < INT_MAP_INVALID
+                                 ? -1.0
+                                 : NOT_IN_V;
         }
         in->next = 0;
         while (in->next < in->count) {
@@ -347,26 +399,29 @@ int32_t budget_reread(rss_budget_state_t *b, const rss_plan_t &p, rss_inputs_t *
                     inputs_close_batch(in, batch);
                     return m.read_code != 0 ? m.read_code : ERR_CORRUPT_DATA_FILE;
                 }
-                const window_t &window = m.block.window;
-                const int32_t per_piece = static_cast<int32_t>(
-                    RSS_PIECE_BYTES / (4 * static_cast<std::size_t>(window.width)));
-                const member_rows_t part = member_rows(m, row_span_t{top, rows});
-                for (int32_t r = 0; r < part.rows; r += per_piece) {
-                    const int32_t k = std::min(per_piece, part.rows - r);
-                    const int32_t first = part.first_row + r;
-                    if (df_read_phase_at(m.stream, &m.block, int64_t{first} * window.width,
-                                         w->piece,
-                                         static_cast<std::size_t>(k) * window.width) != 0) {
-                        inputs_close_batch(in, batch);
-                        return ERR_CORRUPT_DATA_FILE;
-                    }
-                    gather_rows(p, tile, m, w->piece, window.y + first, k, top,
-                                &b->inputs[m.number - 1]);
-                }
+            }
+            std::memset(t.sums, 0, sizeof t.sums);
+            t.code[RSS_MAIN] = t.code[RSS_HELPER] = 0;
+            if (q != nullptr) {
+                bq_post(q, reread_helper, &t);
+            }
+            reread_rows(t, RSS_MAIN);
+            if (q != nullptr) {
+                bq_wait_helper(q);
+            } else {
+                reread_rows(t, RSS_HELPER);
             }
             inputs_close_batch(in, batch);
+            if (t.code[RSS_MAIN] != 0 || t.code[RSS_HELPER] != 0) {
+                return ERR_CORRUPT_DATA_FILE;
+            }
+            for (int32_t i = 0; i < batch->count; ++i) {
+                budget_sums_t &s = b->inputs[batch->members[i].number - 1];
+                add(&s, t.sums[RSS_MAIN][i]);
+                add(&s, t.sums[RSS_HELPER][i]);
+            }
         }
-        count_dominant(tile, n, b->inputs, b->count, b->map.matrix,
+        count_dominant(t.tile, n, b->inputs, b->count, b->map.matrix,
                        static_cast<std::size_t>(top) * p.width);
     }
     return 0;

@@ -7,8 +7,8 @@
 // once more and gathers them into the band's partial, beside the band's
 // slot; the run's thread adds the partials up as it takes the bands, in
 // order, so that the sums do not depend on which worker took which band. In
-// batches V is known only at the end: the run's thread then reads every
-// input once more, in tiles of rows, against the result's counts.
+// batches V is known only at the end: both workers then read every input
+// once more, in tiles of rows, against the result's counts.
 #pragma once
 
 #include "rss/rss_bands.h"
@@ -62,10 +62,12 @@ void budget_take(rss_budget_state_t *b, const rss_plan_t &p, const rss_worker_t 
 
 // Batches, once every band is taken: reads every input once more, in tiles
 // of rows, against the result's counts (packed at the front of the sum of
-// the frame, whose second half holds the tiles' state). Yields the code of
-// an input that cannot be read again.
+// the frame, whose second half holds the tiles' state), the helper (when q
+// is given) taking each tile's lower rows. Yields the code of an input that
+// cannot be read again.
 [[nodiscard]] int32_t budget_reread(rss_budget_state_t *b, const rss_plan_t &p, rss_inputs_t *in,
-                                    rss_batch_t *batch, rss_frame_t *frame, rss_worker_t *w);
+                                    rss_batch_t *batch, rss_frame_t *frame,
+                                    rss_worker_t workers[RSS_WORKERS], band_queue_t *q);
 
 // Fills the request's budget, nm_per_count turning output counts into nm,
 // and hands over the dominance map cut to `window`.
