@@ -104,9 +104,10 @@ TEST_F(RssDiff, FewFreeFileDescriptors) {
     ASSERT_GE(lowest_free, 0);
     close(lowest_free);
     // Full batches open the next batch's members ahead and run short of
-    // descriptors there; a batch as large as the limit allows runs short as
-    // it is opened.
-    for (const int32_t batch_max : {RSS_BATCH_MAX, 2, 3}) {
+    // descriptors there, on the first member or a later one as the batch
+    // size goes; a batch as large as the limit allows runs short as it is
+    // opened.
+    for (const int32_t batch_max : {RSS_BATCH_MAX, 2, 3, 4, 5, 6}) {
         tuning_.batch_max = batch_max;
         // Room for capturing both streams (four descriptors) and four more.
         rlimit tight = saved;
