@@ -85,10 +85,10 @@ TEST_F(InfoTest, ExportsGiveTheSameFilesInAnyOrder) {
     const test_phase_t map = slope({3, 1, 29, 13});
     make_input("map.dat", test_header(40, 20), map);
     const std::vector<std::vector<std::string>> orders = {
-        {"--png", "1.png", "--svg", "1.svg", "--html", "1.html", "--csv", "1.csv", "--tiff", "1.tif",
-         "--gsf", "1.gsf", "map.dat"},
-        {"--gsf", "2.gsf", "--csv", "2.csv", "--html", "2.html", "--tiff", "2.tif", "--svg", "2.svg",
-         "--png", "2.png", "map.dat"},
+        {"--png", "1.png", "--svg", "1.svg", "--html", "1.html", "--csv", "1.csv", "--tiff",
+         "1.tif", "--gsf", "1.gsf", "map.dat"},
+        {"--gsf", "2.gsf", "--csv", "2.csv", "--html", "2.html", "--tiff", "2.tif", "--svg",
+         "2.svg", "--png", "2.png", "map.dat"},
         {"--svg", "3.svg", "map.dat"},
         {"--html", "3.html", "map.dat"},
         {"--png", "3.png", "map.dat"},

@@ -1,0 +1,213 @@
+// The budget's per-pixel work: gathering members' rows against the largest
+// square so far, noting the result's sums over V, and counting where each
+// input dominates. Sums go through four lanes (pixel i into lane i % 4),
+// added up in a fixed order, so that the portable and the AVX2 gathering
+// agree to the bit.
+#include "rss/budget_gather.h"
+
+#include "maps/round.h"
+
+#include <algorithm>
+
+#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
+#define KV_AVX2_GATHER 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// A sum's root rounds to a count exactly when the sum is at most the largest
+// count's square (exact in a double: it is below 2^53).
+constexpr double LARGEST_SQUARE = MAP_ROUND_MAX * MAP_ROUND_MAX;
+
+int32_t load_be32(const unsigned char *p) {
+    return static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 |
+                                p[3]);
+}
+
+// Sums, maxima and counts in four lanes: pixel i of a row goes to lane i % 4,
+// so that the additions overlap, and the portable and the AVX2 gathering add
+// up alike.
+struct lanes_t {
+    double sum[4] = {};
+    double top[4] = {};
+    int64_t valid[4] = {};
+
+    // Into `s`, the lanes in a fixed order.
+    void add_to(budget_sums_t *s) const {
+        s->squares += (sum[0] + sum[1]) + (sum[2] + sum[3]);
+        s->largest = std::max({s->largest, top[0], top[1], top[2], top[3]});
+        s->valid += valid[0] + valid[1] + valid[2] + valid[3];
+    }
+};
+
+// One pixel of a member's row: a valid count, and its square when the pixel
+// is in V (`best` is not NaN), weighed against the largest square so far
+// there (the earlier input keeps a tie). Without branches on the data.
+inline void gather_pixel(const unsigned char *raw, const fold_params_t &fold, int32_t input,
+                         double *best, int32_t *best_input, lanes_t *l, int k) {
+    const int32_t c = load_be32(raw);
+    l->valid[k] += c < INT_MAP_INVALID;
+    const double y = fold.scaled ? c * fold.factor : static_cast<double>(c);
+    const double square = y * y;
+    const bool in_v = *best >= -1.0; // NaN outside V
+    const double s = in_v ? square : 0.0;
+    l->sum[k] += s;
+    l->top[k] = std::max(l->top[k], s);
+    const bool wins = in_v && square > *best;
+    *best = wins ? square : *best;
+    *best_input = wins ? input : *best_input;
+}
+
+void gather_portable(const unsigned char *raw, int32_t n, const fold_params_t &fold, int32_t input,
+                     double *best, int32_t *best_input, lanes_t *l) {
+    for (int32_t i = 0; i < n; ++i) {
+        gather_pixel(raw + 4 * i, fold, input, best + i, best_input + i, l, i & 3);
+    }
+}
+
+#ifdef KV_AVX2_GATHER
+// Four pixels a step, lane for lane as gather_portable.
+__attribute__((target("avx2"))) void gather_avx2(const unsigned char *raw, int32_t n,
+                                                 const fold_params_t &fold, int32_t input,
+                                                 double *best, int32_t *best_input, lanes_t *l) {
+    const __m128i swap = _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    const __m128i invalid = _mm_set1_epi32(INT_MAP_INVALID);
+    const __m128i in = _mm_set1_epi32(input);
+    const __m256i high_halves = _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7);
+    const __m256d factor = _mm256_set1_pd(fold.factor);
+    const __m256d minus_one = _mm256_set1_pd(-1.0);
+    __m256d sum = _mm256_loadu_pd(l->sum);
+    __m256d top = _mm256_loadu_pd(l->top);
+    __m128i valid = _mm_setzero_si128(); // at most 32767 a lane in one row
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128i c =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(raw + 4 * i)), swap);
+        valid = _mm_sub_epi32(valid, _mm_cmplt_epi32(c, invalid));
+        __m256d y = _mm256_cvtepi32_pd(c);
+        if (fold.scaled) {
+            y = _mm256_mul_pd(y, factor);
+        }
+        const __m256d square = _mm256_mul_pd(y, y);
+        const __m256d b = _mm256_loadu_pd(best + i);
+        const __m256d in_v = _mm256_cmp_pd(b, minus_one, _CMP_GE_OQ);
+        const __m256d s = _mm256_and_pd(in_v, square);
+        sum = _mm256_add_pd(sum, s);
+        top = _mm256_max_pd(top, s);
+        const __m256d wins = _mm256_and_pd(in_v, _mm256_cmp_pd(square, b, _CMP_GT_OQ));
+        _mm256_storeu_pd(best + i, _mm256_blendv_pd(b, square, wins));
+        const __m128i wins32 = _mm256_castsi256_si128(
+            _mm256_permutevar8x32_epi32(_mm256_castpd_si256(wins), high_halves));
+        auto *at = reinterpret_cast<__m128i *>(best_input + i);
+        _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), in, wins32));
+    }
+    _mm256_storeu_pd(l->sum, sum);
+    _mm256_storeu_pd(l->top, top);
+    alignas(16) int32_t counts[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(counts), valid);
+    for (int k = 0; k < 4; ++k) {
+        l->valid[k] += counts[k];
+    }
+    for (; i < n; ++i) {
+        gather_pixel(raw + 4 * i, fold, input, best + i, best_input + i, l, i & 3);
+    }
+}
+#endif
+
+using gather_fn = void (*)(const unsigned char *, int32_t, const fold_params_t &, int32_t, double *,
+                           int32_t *, lanes_t *);
+
+// The gathering that goes with the plan's kernels.
+gather_fn gather_of(const rss_plan_t &p) {
+#ifdef KV_AVX2_GATHER
+    if (p.kernels != fold_portable_kernels()) {
+        return gather_avx2; // the plan's kernels are AVX2 ones
+    }
+#endif
+    (void)p;
+    return gather_portable;
+}
+
+// The result's sum at pixel i (final, before the root) into lane k when the
+// pixel is in V (its root rounds to a count; NaN outside some input's data).
+inline bool note_sum(double sum, lanes_t *l, int k) {
+    const bool in_v = sum <= LARGEST_SQUARE;
+    const double v = in_v ? sum : 0.0;
+    l->sum[k] += v;
+    l->top[k] = std::max(l->top[k], v);
+    l->valid[k] += in_v;
+    return in_v;
+}
+
+} // namespace
+
+// Gathers `rows` rows of a member's counts (big-endian, its window's width)
+// from camera row `row` on, against `best` (rows of the frame's width from
+// camera row best_top), into `s`.
+void gather_rows(const rss_plan_t &p, const budget_work_t &w, const member_t &m,
+                 const unsigned char *counts, int32_t row, int32_t rows, int32_t best_top,
+                 budget_sums_t *s) {
+    const window_t &window = m.block.window;
+    const gather_fn gather = gather_of(p);
+    lanes_t l;
+    for (int32_t r = 0; r < rows; ++r) {
+        const std::size_t at = static_cast<std::size_t>(row + r - best_top) * p.width + window.x;
+        gather(counts + 4 * static_cast<std::size_t>(r) * window.width, window.width, m.fold,
+               m.number - 1, w.best + at, w.best_input + at, &l);
+    }
+    l.add_to(s);
+}
+
+// The result's sums of n pixels over V into `s`; with `best`, marks each
+// pixel in V (-1) or not (NaN) there.
+void note_sums(const double *sums, std::size_t n, double *best, budget_sums_t *s) {
+    lanes_t l;
+    std::size_t i = 0;
+    if (best == nullptr) {
+        for (; i + 4 <= n; i += 4) {
+            for (int k = 0; k < 4; ++k) {
+                note_sum(sums[i + k], &l, k);
+            }
+        }
+    } else {
+        for (; i + 4 <= n; i += 4) {
+            for (int k = 0; k < 4; ++k) {
+                best[i + k] = note_sum(sums[i + k], &l, k) ? -1.0 : NOT_IN_V;
+            }
+        }
+    }
+    for (; i < n; ++i) {
+        const bool in_v = note_sum(sums[i], &l, static_cast<int>(i & 3));
+        if (best != nullptr) {
+            best[i] = in_v ? -1.0 : NOT_IN_V;
+        }
+    }
+    l.add_to(s);
+    s->dominant = s->valid; // the result's: every pixel of V
+}
+
+// Counts where each input dominates the n pixels gathered (sums, one per
+// input), and marks them on the dominance map from pixel `at` on. The counts
+// go through four tallies (pixel i into tally i % 4) when the inputs are few,
+// so that a run of pixels of one input does not wait on one counter.
+void count_dominant(const budget_work_t &w, std::size_t n, budget_sums_t *sums, int32_t inputs,
+                    int32_t *map, std::size_t at) {
+    constexpr int32_t FEW = RSS_BATCH_MAX;
+    int64_t tally[4][FEW] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool in_v = w.best[i] >= -1.0;
+        const int32_t input = w.best_input[i];
+        if (in_v && input < FEW) {
+            ++tally[i & 3][input];
+        } else if (in_v) {
+            ++sums[input].dominant;
+        }
+        if (map != nullptr) {
+            map[at + i] = in_v ? input : INT_MAP_INVALID;
+        }
+    }
+    for (int32_t i = 0; i < std::min(inputs, FEW); ++i) {
+        sums[i].dominant += tally[0][i] + tally[1][i] + tally[2][i] + tally[3][i];
+    }
+}
