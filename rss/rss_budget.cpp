@@ -19,14 +19,6 @@ void add(budget_sums_t *to, const budget_sums_t &s) {
     to->valid += s.valid;
 }
 
-// In batches, the rows of tile state that the second half of the sum holds
-// (the counts fill the first half): 8 + 4 bytes per pixel.
-int32_t tail_rows(const rss_plan_t &p) {
-    const std::size_t pixels = static_cast<std::size_t>(p.width) * p.height;
-    const std::size_t free_bytes = 8 * (pixels - (pixels + 1) / 2);
-    return static_cast<int32_t>(std::min<std::size_t>(p.height, free_bytes / (12 * p.width)));
-}
-
 template <typename T> T *take(std::size_t n) {
     return static_cast<T *>(u_malloc_fn(sizeof(T) * n));
 }
@@ -49,18 +41,15 @@ int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p,
             return code;
         }
     }
-    // A band's state for each worker; in batches the tiles' state lives in
-    // the sum's second half, unless that cannot hold a row (a frame of a few
-    // rows), and the run's thread alone gathers.
-    const std::size_t pixels =
-        static_cast<std::size_t>(p.width) * (p.mode == MODE_SINGLE_PASS ? p.band_rows
-                                             : tail_rows(p) == 0        ? p.height
-                                                                        : 0);
+    // A band's largest squares for each worker; in batches those of the
+    // frame (their inputs go behind the result's counts in the sum).
+    const std::size_t pixels = static_cast<std::size_t>(p.width) *
+                               (p.mode == MODE_SINGLE_PASS ? p.band_rows : p.height);
     for (int32_t worker = 0; worker < (p.mode == MODE_SINGLE_PASS ? RSS_WORKERS : 1); ++worker) {
         budget_work_t &w = b->work[worker];
-        w.best = pixels > 0 ? take<double>(pixels) : nullptr;
-        w.best_input = pixels > 0 ? take<int32_t>(pixels) : nullptr;
-        if (pixels > 0 && (w.best == nullptr || w.best_input == nullptr)) {
+        w.best = take<double>(pixels);
+        w.best_input = p.mode == MODE_SINGLE_PASS ? take<int32_t>(pixels) : nullptr;
+        if (w.best == nullptr || (p.mode == MODE_SINGLE_PASS && w.best_input == nullptr)) {
             return ERR_NO_MEM;
         }
     }
@@ -119,26 +108,30 @@ void budget_take(rss_budget_state_t *b, const rss_plan_t &p, const rss_worker_t 
 
 namespace {
 
-// One batch's reading again of one tile: the tile's upper rows fall to the
-// run's thread, its lower rows to the helper, each into sums of its own,
-// added up afterwards in that order whoever finished first.
+// One batch's second read: the upper half of the frame's rows falls to the
+// run's thread, the lower half to the helper, each into sums of its own,
+// added up afterwards in that order whoever finished first. Then each opens
+// its share of the next batch ahead.
 struct reread_t {
     const rss_plan_t *plan;
+    const rss_inputs_t *inputs;
+    const rss_frame_t *frame;
     const rss_batch_t *batch;
-    budget_work_t tile;
-    row_span_t span; // the tile's camera rows
+    budget_work_t frame_work; // the largest squares over the frame
     rss_worker_t *workers;
+    member_t *ahead;     // the next batch's members opened ahead
+    int32_t ahead_count; // how many may be
     budget_sums_t sums[RSS_WORKERS][RSS_BATCH_MAX];
     int32_t code[RSS_WORKERS];
 };
 
 void reread_rows(reread_t &t, int32_t worker) {
-    const int32_t upper = (t.span.rows + 1) / 2;
-    const row_span_t span = worker == RSS_MAIN
-                                ? row_span_t{t.span.top, upper}
-                                : row_span_t{t.span.top + upper, t.span.rows - upper};
+    const rss_plan_t &p = *t.plan;
+    const int32_t upper = (p.height + 1) / 2;
+    const row_span_t span =
+        worker == RSS_MAIN ? row_span_t{0, upper} : row_span_t{upper, p.height - upper};
     unsigned char *piece = t.workers[worker].piece;
-    for (int32_t i = 0; i < t.batch->count; ++i) {
+    for (int32_t i = 0; i < t.batch->count && t.code[worker] == 0; ++i) {
         const member_t &m = t.batch->members[i];
         const window_t &window = m.block.window;
         const int32_t per_piece =
@@ -150,11 +143,13 @@ void reread_rows(reread_t &t, int32_t worker) {
             if (df_read_phase_at(m.stream, &m.block, int64_t{first} * window.width, piece,
                                  static_cast<std::size_t>(k) * window.width) != 0) {
                 t.code[worker] = ERR_CORRUPT_DATA_FILE;
-                return;
+                break;
             }
-            gather_rows(*t.plan, t.tile, m, piece, window.y + first, k, t.span.top,
-                        &t.sums[worker][i]);
+            gather_rows(p, t.frame_work, m, piece, window.y + first, k, 0, &t.sums[worker][i]);
         }
+    }
+    for (int32_t i = worker; i < t.ahead_count; i += RSS_WORKERS) {
+        inputs_open_ahead(*t.inputs, *t.frame, t.ahead, i);
     }
 }
 
@@ -162,42 +157,46 @@ void reread_helper(void *context) {
     reread_rows(*static_cast<reread_t *>(context), RSS_HELPER);
 }
 
+// The code of a batch's member whose file changed since it was folded.
+int32_t changed_member(const rss_batch_t &batch) {
+    for (int32_t i = 0; i < batch.count; ++i) {
+        const member_t &m = batch.members[i];
+        if (m.role != ROLE_FOLD) {
+            return m.read_code != 0 ? m.read_code : ERR_CORRUPT_DATA_FILE;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int32_t budget_reread(rss_budget_state_t *b, const rss_plan_t &p, rss_inputs_t *in,
                       rss_batch_t *batch, rss_frame_t *frame, rss_worker_t *workers,
-                      band_queue_t *q) {
+                      member_t *ahead, band_queue_t *q) {
     const std::size_t pixels = static_cast<std::size_t>(p.width) * p.height;
     const auto *counts = reinterpret_cast<const int32_t *>(workers[RSS_MAIN].counts);
     reread_t t{};
     t.plan = &p;
+    t.inputs = in;
+    t.frame = frame;
     t.batch = batch;
     t.workers = workers;
-    t.tile = b->work[RSS_MAIN]; // its own state, for a frame of a few rows
-    const bool own = t.tile.best != nullptr;
-    double *tail = reinterpret_cast<double *>(workers[RSS_MAIN].sum) + (pixels + 1) / 2;
-    const int32_t tile_rows = own ? p.height : tail_rows(p);
-    for (int32_t top = 0; top < p.height; top += tile_rows) {
-        t.span = row_span_t{top, std::min(tile_rows, p.height - top)};
-        const std::size_t n = static_cast<std::size_t>(t.span.rows) * p.width;
-        if (!own) {
-            t.tile = budget_work_t{tail, reinterpret_cast<int32_t *>(tail + n)};
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            t.tile.best[i] = counts[top * static_cast<std::size_t>(p.width) + i] < INT_MAP_INVALID
-                                 ? -1.0
-                                 : NOT_IN_V;
-        }
-        in->next = 0;
-        while (in->next < in->count) {
-            inputs_open_batch(in, batch, frame, nullptr, 0);
-            for (int32_t i = 0; i < batch->count; ++i) {
-                const member_t &m = batch->members[i];
-                if (m.role != ROLE_FOLD) { // the file changed since it was folded
-                    inputs_close_batch(in, batch);
-                    return m.read_code != 0 ? m.read_code : ERR_CORRUPT_DATA_FILE;
-                }
-            }
+    t.ahead = ahead;
+    // The inputs of the largest squares go behind the counts, in the sum's
+    // second half.
+    t.frame_work = budget_work_t{b->work[RSS_MAIN].best,
+                                 reinterpret_cast<int32_t *>(workers[RSS_MAIN].counts) + pixels};
+    for (std::size_t i = 0; i < pixels; ++i) {
+        t.frame_work.best[i] = counts[i] < INT_MAP_INVALID ? -1.0 : NOT_IN_V;
+    }
+    in->next = 0;
+    int32_t code = 0;
+    while (code == 0 && in->next < in->count) {
+        inputs_open_batch(in, batch, frame, ahead, t.ahead_count);
+        t.ahead_count = 0;
+        code = changed_member(*batch);
+        if (code == 0) {
+            t.ahead_count = inputs_ahead_count(*in, *batch);
             std::memset(t.sums, 0, sizeof t.sums);
             t.code[RSS_MAIN] = t.code[RSS_HELPER] = 0;
             if (q != nullptr) {
@@ -209,20 +208,20 @@ int32_t budget_reread(rss_budget_state_t *b, const rss_plan_t &p, rss_inputs_t *
             } else {
                 reread_rows(t, RSS_HELPER);
             }
-            inputs_close_batch(in, batch);
-            if (t.code[RSS_MAIN] != 0 || t.code[RSS_HELPER] != 0) {
-                return ERR_CORRUPT_DATA_FILE;
-            }
-            for (int32_t i = 0; i < batch->count; ++i) {
-                budget_sums_t &s = b->inputs[batch->members[i].number - 1];
-                add(&s, t.sums[RSS_MAIN][i]);
-                add(&s, t.sums[RSS_HELPER][i]);
-            }
+            code = t.code[RSS_MAIN] != 0 ? t.code[RSS_MAIN] : t.code[RSS_HELPER];
         }
-        count_dominant(t.tile, n, b->inputs, b->count, b->map.matrix,
-                       static_cast<std::size_t>(top) * p.width);
+        inputs_close_batch(in, batch);
+        for (int32_t i = 0; code == 0 && i < batch->count; ++i) {
+            budget_sums_t &s = b->inputs[batch->members[i].number - 1];
+            add(&s, t.sums[RSS_MAIN][i]);
+            add(&s, t.sums[RSS_HELPER][i]);
+        }
     }
-    return 0;
+    inputs_close_ahead(ahead, t.ahead_count);
+    if (code == 0) {
+        count_dominant(t.frame_work, pixels, b->inputs, b->count, b->map.matrix, 0);
+    }
+    return code;
 }
 
 void budget_fill(rss_budget_state_t *b, const rss_request_t &q, double nm_per_count,

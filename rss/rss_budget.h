@@ -8,7 +8,7 @@
 // slot; the run's thread adds the partials up as it takes the bands, in
 // order, so that the sums do not depend on which worker took which band. In
 // batches V is known only at the end: both workers then read every input
-// once more, in tiles of rows, against the result's counts.
+// once more, against the result's counts.
 #pragma once
 
 #include "rss/rss_bands.h"
@@ -27,8 +27,8 @@ struct budget_sums_t {
     int64_t valid;
 };
 
-// A worker's state over the pixels it gathers (a band, or a tile): the
-// largest square so far and its input (NaN: not in V).
+// A worker's state over the pixels it gathers (a band, or in batches the
+// frame): the largest square so far and its input (NaN: not in V).
 struct budget_work_t {
     double *best;
     int32_t *best_input;
@@ -60,14 +60,15 @@ void budget_band(rss_budget_state_t *b, const rss_plan_t &p, const rss_batch_t &
 // are rounded, to the result's.
 void budget_take(rss_budget_state_t *b, const rss_plan_t &p, const rss_worker_t &w, int32_t band);
 
-// Batches, once every band is taken: reads every input once more, in tiles
-// of rows, against the result's counts (packed at the front of the sum of
-// the frame, whose second half holds the tiles' state), the helper (when q
-// is given) taking each tile's lower rows. Yields the code of an input that
-// cannot be read again.
+// Batches, once every band is taken: reads every input once more, against
+// the result's counts (packed at the front of the frame's sum, whose second
+// half holds the inputs of the largest squares), the helper (when q is
+// given) taking the lower rows, and both opening the next batch ahead into
+// `ahead`. Yields the code of an input that cannot be read again.
 [[nodiscard]] int32_t budget_reread(rss_budget_state_t *b, const rss_plan_t &p, rss_inputs_t *in,
                                     rss_batch_t *batch, rss_frame_t *frame,
-                                    rss_worker_t workers[RSS_WORKERS], band_queue_t *q);
+                                    rss_worker_t workers[RSS_WORKERS], member_t *ahead,
+                                    band_queue_t *q);
 
 // Fills the request's budget, nm_per_count turning output counts into nm,
 // and hands over the dominance map cut to `window`.

@@ -194,7 +194,7 @@ int32_t write_result(rss_run_t &r) {
     if (q.budget != nullptr && r.plan.mode == MODE_BATCHES) { // read again, against the result
         if (const int32_t code =
                 budget_reread(&r.budget, r.plan, &r.inputs, &r.batch, &r.frame, r.workers,
-                              r.queue.helper_running ? &r.queue : nullptr);
+                              r.ahead, r.queue.helper_running ? &r.queue : nullptr);
             code != 0) {
             return code;
         }
