@@ -43,8 +43,8 @@ int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p,
     }
     // A band's largest squares for each worker; in batches those of the
     // frame (their inputs go behind the result's counts in the sum).
-    const std::size_t pixels = static_cast<std::size_t>(p.width) *
-                               (p.mode == MODE_SINGLE_PASS ? p.band_rows : p.height);
+    const std::size_t pixels =
+        static_cast<std::size_t>(p.width) * (p.mode == MODE_SINGLE_PASS ? p.band_rows : p.height);
     for (int32_t worker = 0; worker < (p.mode == MODE_SINGLE_PASS ? RSS_WORKERS : 1); ++worker) {
         budget_work_t &w = b->work[worker];
         w.best = take<double>(pixels);

@@ -4,6 +4,11 @@
 #include "common/budget_oracle.h"
 #include "rss/rss_diff_fixture.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace rss_diff;
@@ -212,5 +217,49 @@ TEST_F(RssBudget, RandomCasesAgreeWithThePixelByPixelBudget) {
         }
     }
 }
+
+#ifndef _WIN32
+// Short of file descriptors, the second read of the inputs in batches opens
+// them in smaller groups, also those it opens ahead, and its budget is the
+// one read with every descriptor free.
+TEST_F(RssBudget, FewFreeFileDescriptors) {
+    case_t c;
+    for (int32_t i = 0; i < 9; ++i) {
+        input_spec_t in;
+        in.hdr = test_header(40, 20);
+        in.phase = uniform_phase({static_cast<int16_t>(i), 0, 30, 20}, 10 * i + 1);
+        c.inputs.push_back(in);
+    }
+    const std::vector<std::string> names = materialize(c);
+    tuning_.band_sum_bytes = 8 * 40 * 3;
+    tuning_.batch_max = 2;
+    map_wanted_ = true;
+    rss_budget_t want;
+    std::vector<rss_budget_row_t> want_rows;
+    ASSERT_EQ(run(names, {}, "", &want, &want_rows), 0);
+    const std::vector<int32_t> want_map = map_values_;
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = dup(0);
+    ASSERT_GE(lowest_free, 0);
+    close(lowest_free);
+    for (const int32_t batch_max : {RSS_BATCH_MAX, 3, 4, 5}) {
+        tuning_.batch_max = batch_max;
+        rlimit tight = saved;
+        tight.rlim_cur = static_cast<rlim_t>(lowest_free + 5);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+        rss_budget_t got;
+        std::vector<rss_budget_row_t> rows;
+        const int32_t code = run(names, {}, "", &got, &rows);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+        ASSERT_EQ(code, 0) << "batches of " << batch_max;
+        EXPECT_EQ(
+            std::memcmp(rows.data(), want_rows.data(), sizeof(rss_budget_row_t) * rows.size()), 0)
+            << "batches of " << batch_max;
+        EXPECT_EQ(map_values_, want_map);
+    }
+}
+#endif
 
 } // namespace
