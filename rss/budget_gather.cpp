@@ -159,6 +159,32 @@ void gather_rows(const rss_plan_t &p, const budget_work_t &w, const member_t &m,
     l.add_to(s);
 }
 
+void gather_kept(const rss_plan_t &p, const budget_work_t &w, const rss_batch_t &batch,
+                 int32_t kept, const unsigned char *store, row_span_t span, budget_sums_t *sums) {
+    const gather_fn gather = gather_of(p);
+    lanes_t lanes[RSS_BATCH_MAX];
+    member_rows_t parts[RSS_BATCH_MAX];
+    for (int32_t i = 0; i < kept; ++i) {
+        parts[i] = member_rows(batch.members[i], span);
+    }
+    for (int32_t row = span.top; row < span.top + span.rows; ++row) {
+        for (int32_t i = 0; i < kept; ++i) {
+            const member_t &m = batch.members[i];
+            const window_t &window = m.block.window;
+            const int32_t r = row - window.y - parts[i].first_row;
+            if (m.role != ROLE_FOLD || r < 0 || r >= parts[i].rows) {
+                continue;
+            }
+            const std::size_t at = static_cast<std::size_t>(row - span.top) * p.width + window.x;
+            gather(store + m.kept_at + 4 * static_cast<std::size_t>(r) * window.width, window.width,
+                   m.fold, m.number - 1, w.best + at, w.best_input + at, &lanes[i]);
+        }
+    }
+    for (int32_t i = 0; i < kept; ++i) {
+        lanes[i].add_to(&sums[batch.members[i].number - 1]);
+    }
+}
+
 // The result's sums of n pixels over V into `s`; with `best`, marks each
 // pixel in V (-1) or not (NaN) there.
 void note_sums(const double *sums, std::size_t n, double *best, budget_sums_t *s) {

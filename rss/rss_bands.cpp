@@ -28,10 +28,10 @@ unsigned char *counts_of_band(const rss_plan_t &p, const rss_worker_t *w, int32_
 }
 
 // Folds a member's rows of a band into the sum, with the camera pixels
-// outside its window marked invalid. The piece holds window rows
+// outside its window marked invalid. `data` holds window rows
 // [first_row, first_row + rows).
 bool fold_band_rows(const rss_plan_t &p, rss_worker_t *w, const member_t &m, row_span_t span,
-                    int32_t first_row, int32_t rows) {
+                    const unsigned char *data, int32_t first_row, int32_t rows) {
     const window_t &window = m.block.window;
     const std::size_t x = static_cast<std::size_t>(window.x), width = window.width;
     bool overflow = false;
@@ -42,7 +42,7 @@ bool fold_band_rows(const rss_plan_t &p, rss_worker_t *w, const member_t &m, row
             fold_invalidate(sum, static_cast<std::size_t>(p.width));
             continue;
         }
-        const unsigned char *raw = w->piece + static_cast<std::size_t>(data_row) * width * 4;
+        const unsigned char *raw = data + static_cast<std::size_t>(data_row) * width * 4;
         fold_invalidate(sum, x);
         overflow |= fold_row(p.kernels, raw, sum + x, width, m.fold);
         fold_invalidate(sum + x + width, static_cast<std::size_t>(p.width) - x - width);
@@ -106,7 +106,7 @@ void sums_views(rss_sums_t *s, const rss_plan_t &p, rss_batch_t *b,
         const bool single = p.mode == MODE_SINGLE_PASS;
         workers[i] = {s->buffer[i], single ? s->band[i].matrix : s->frame.matrix,
                       single ? s->ring : reinterpret_cast<unsigned char *>(s->frame.matrix),
-                      b->work[i]};
+                      b->work[i], nullptr};
     }
 }
 
@@ -142,18 +142,18 @@ void fold_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, band_
         }
         const window_t &window = m.block.window;
         const auto [first_row, rows] = member_rows(m, span);
+        unsigned char *data = m.kept ? w->kept + m.kept_at : w->piece;
         if (rows > 0) {
-            work.read_code =
-                df_read_phase_at(m.stream, &m.block, int64_t{first_row} * window.width, w->piece,
-                                 static_cast<std::size_t>(rows) * window.width);
+            work.read_code = df_read_phase_at(m.stream, &m.block, int64_t{first_row} * window.width,
+                                              data, static_cast<std::size_t>(rows) * window.width);
             if (work.read_code != 0) {
                 bq_member_fails(q, i);
                 continue;
             }
-            member_find_valid(&work, w->piece, window.width, first_row, rows);
+            member_find_valid(&work, data, window.width, first_row, rows);
         }
         // A band without rows of the member still marks its sum invalid.
-        if (!work.overflow && fold_band_rows(p, w, m, span, first_row, rows)) {
+        if (!work.overflow && fold_band_rows(p, w, m, span, data, first_row, rows)) {
             work.overflow = true;
             bq_member_fails(q, i);
         }

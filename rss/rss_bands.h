@@ -35,6 +35,7 @@ struct rss_worker_t {
     double *sum;
     unsigned char *counts;
     member_work_t *work; // one per member of the batch
+    unsigned char *kept; // single pass with a budget: the band's rows of the kept members
 };
 
 // The workers' pieces, before the plan.
@@ -57,8 +58,9 @@ struct member_rows_t {
 };
 member_rows_t member_rows(const member_t &m, row_span_t span);
 
-// Reads every member's rows of a band into the worker's piece, searches them
-// for valid data and folds them into the worker's sum rows. A member that
+// Reads every member's rows of a band into the worker's piece (a kept
+// member's into its place in the worker's store), searches them for valid
+// data and folds them into the worker's sum rows. A member that
 // fails is told to the queue.
 void fold_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, band_queue_t *q,
                int32_t band);

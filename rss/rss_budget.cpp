@@ -23,9 +23,26 @@ template <typename T> T *take(std::size_t n) {
     return static_cast<T *>(u_malloc_fn(sizeof(T) * n));
 }
 
+// A worker's store: at most 3 bytes a camera pixel, and 4 MiB.
+std::size_t store_limit(int64_t pixels) {
+    return std::min<std::size_t>(std::size_t{4} << 20, 3 * static_cast<std::size_t>(pixels));
+}
+
 } // namespace
 
-int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p, bool with_map) {
+std::size_t budget_band_sum_bytes(std::size_t tuned, const rss_frame_t &frame,
+                                  const rss_batch_t &batch) {
+    std::size_t row_bytes = 0; // a window row of every member
+    for (int32_t i = 0; i < batch.count; ++i) {
+        row_bytes += 4 * static_cast<std::size_t>(batch.members[i].block.window.width);
+    }
+    const std::size_t rows = store_limit(int64_t{frame.camera_width} * frame.camera_height) /
+                             std::max<std::size_t>(row_bytes, 1);
+    return rows == 0 ? tuned : std::min(tuned, rows * sizeof(double) * frame.camera_width);
+}
+
+int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p, bool with_map,
+                     rss_batch_t *batch, rss_worker_t *workers) {
     b->count = inputs;
     const std::size_t n = static_cast<std::size_t>(inputs);
     const std::size_t partials = p.mode == MODE_SINGLE_PASS ? (n + 1) * p.slots : 0;
@@ -53,6 +70,29 @@ int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p,
             return ERR_NO_MEM;
         }
     }
+    if (p.mode == MODE_BATCHES) {
+        return 0;
+    }
+    // The members whose rows of a band fit the store, in order.
+    const std::size_t limit = store_limit(int64_t{p.width} * p.height);
+    std::size_t used = 0;
+    for (int32_t i = 0; i < batch->count; ++i) {
+        member_t &m = batch->members[i];
+        const std::size_t bytes = 4 * static_cast<std::size_t>(p.band_rows) * m.block.window.width;
+        if (used + bytes > limit) {
+            break;
+        }
+        m.kept = true;
+        m.kept_at = used;
+        used += bytes;
+    }
+    for (int32_t worker = 0; worker < RSS_WORKERS && used > 0; ++worker) {
+        b->store[worker] = take<unsigned char>(used);
+        if (b->store[worker] == nullptr) {
+            return ERR_NO_MEM;
+        }
+        workers[worker].kept = b->store[worker];
+    }
     return 0;
 }
 
@@ -62,6 +102,9 @@ void budget_free(rss_budget_state_t *b) {
     for (budget_work_t &w : b->work) {
         u_free_fn(w.best);
         u_free_fn(w.best_input);
+    }
+    for (unsigned char *store : b->store) {
+        u_free_fn(store);
     }
     int_map_free(&b->map);
     *b = rss_budget_state_t{};
@@ -76,7 +119,12 @@ void budget_band(rss_budget_state_t *b, const rss_plan_t &p, const rss_batch_t &
     const row_span_t span = band_span(p, band);
     const std::size_t n = static_cast<std::size_t>(span.rows) * p.width;
     note_sums(w->sum, n, bw.best, &partial[b->count]);
-    for (int32_t i = 0; i < batch.count; ++i) {
+    int32_t kept = 0;
+    while (kept < batch.count && batch.members[kept].kept) {
+        ++kept;
+    }
+    gather_kept(p, bw, batch, kept, w->kept, span, partial);
+    for (int32_t i = kept; i < batch.count; ++i) {
         const member_t &m = batch.members[i];
         const member_rows_t part = member_rows(m, span);
         const std::size_t values = static_cast<std::size_t>(part.rows) * m.block.window.width;

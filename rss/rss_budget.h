@@ -3,9 +3,10 @@
 // their largest, where each input dominates, and the result's own squares.
 //
 // V is known for a band once every input is folded into it. In a single pass
-// the worker that rounds a band first reads its members' rows of the band
-// once more and gathers them into the band's partial, beside the band's
-// slot; the run's thread adds the partials up as it takes the bands, in
+// each worker keeps its band's rows of the members in a store of its own
+// while it folds them (the members that fit; the rest it reads once more)
+// and, once the band is folded, gathers them into the band's partial,
+// beside the band's slot; the run's thread adds the partials up as it takes the bands, in
 // order, so that the sums do not depend on which worker took which band. In
 // batches V is known only at the end: both workers then read every input
 // once more, against the result's counts.
@@ -43,15 +44,26 @@ struct rss_budget_state_t {
     budget_sums_t *partials; // single pass: per slot, one per input and the result's
     int32_t count;           // inputs
     budget_work_t work[RSS_WORKERS];
-    int_map_t map; // over the frame, when the dominance map is asked for
+    unsigned char *store[RSS_WORKERS]; // single pass: worker w's kept rows (rss_worker_t::kept)
+    int_map_t map;                     // over the frame, when the dominance map is asked for
 };
 
+// In a single pass, the sum bytes a band may take for the budget: few
+// enough rows that a worker's store holds every member's rows of a band,
+// when it can hold a row of each.
+std::size_t budget_band_sum_bytes(std::size_t tuned, const rss_frame_t &frame,
+                                  const rss_batch_t &batch);
+
+// Allocates the budget's state; in a single pass also the workers' stores,
+// and marks the members that they keep.
 [[nodiscard]] int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p,
-                                   bool with_map);
+                                   bool with_map, rss_batch_t *batch,
+                                   rss_worker_t workers[RSS_WORKERS]);
 void budget_free(rss_budget_state_t *b);
 
-// Single pass: gathers a folded band (its sums still in the worker's rows)
-// into the partial beside its slot, and marks the dominance map.
+// Single pass: gathers a folded band (its sums still in the worker's rows,
+// the kept members' rows in its store) into the partial beside its slot,
+// and marks the dominance map.
 void budget_band(rss_budget_state_t *b, const rss_plan_t &p, const rss_batch_t &batch,
                  rss_worker_t *w, int32_t worker, int32_t band);
 

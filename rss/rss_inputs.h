@@ -10,6 +10,7 @@
 #include "rss/rss_tuning.h"
 #include "rss/rss_units.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -57,6 +58,8 @@ struct member_t {
     frame_match frame;       // against the first input (later inputs)
     bool placed;             // the phase window lies in the camera frame
     fold_params_t fold;      // how it is folded (ROLE_FOLD): its unit factor times its coefficient
+    bool kept;               // single pass with a budget: its rows of a band are kept for it,
+    std::size_t kept_at;     // at this offset of each worker's store (rss_worker_t::kept)
     bool overflow;           // merged from the workers
     valid_extent_t valid;    // merged from the workers
     rss_input_units_t units; // IntfScaleFactor, ObliquityFactor, WavelengthIn, PhaseRes

@@ -134,14 +134,20 @@ int32_t open_batch(rss_run_t &r) {
     r.ahead_count = 0;
     if (r.batch.folded > 0 && r.plan.bands == 0) {
         const rss_mode mode = r.inputs.next == r.inputs.count ? MODE_SINGLE_PASS : MODE_BATCHES;
-        r.plan = plan_make(mode, r.job->tuning.kernels, r.frame, r.job->tuning.band_sum_bytes);
+        const bool budget = r.job->request->budget != nullptr;
+        const std::size_t band_sum_bytes =
+            budget && mode == MODE_SINGLE_PASS
+                ? budget_band_sum_bytes(r.job->tuning.band_sum_bytes, r.frame, r.batch)
+                : r.job->tuning.band_sum_bytes;
+        r.plan = plan_make(mode, r.job->tuning.kernels, r.frame, band_sum_bytes);
         if (const int32_t code = sums_alloc(&r.sums, r.plan); code != 0) {
             return code;
         }
         sums_views(&r.sums, r.plan, &r.batch, r.workers);
-        if (r.job->request->budget != nullptr) {
-            if (const int32_t code = budget_alloc(&r.budget, r.inputs.count, r.plan,
-                                                  r.job->request->budget->dominance != nullptr);
+        if (budget) {
+            if (const int32_t code =
+                    budget_alloc(&r.budget, r.inputs.count, r.plan,
+                                 r.job->request->budget->dominance != nullptr, &r.batch, r.workers);
                 code != 0) {
                 return code;
             }
@@ -193,8 +199,8 @@ int32_t write_result(rss_run_t &r) {
     }
     if (q.budget != nullptr && r.plan.mode == MODE_BATCHES) { // read again, against the result
         if (const int32_t code =
-                budget_reread(&r.budget, r.plan, &r.inputs, &r.batch, &r.frame, r.workers,
-                              r.ahead, r.queue.helper_running ? &r.queue : nullptr);
+                budget_reread(&r.budget, r.plan, &r.inputs, &r.batch, &r.frame, r.workers, r.ahead,
+                              r.queue.helper_running ? &r.queue : nullptr);
             code != 0) {
             return code;
         }
