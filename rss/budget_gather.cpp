@@ -67,51 +67,66 @@ void gather_portable(const unsigned char *raw, int32_t n, const fold_params_t &f
 }
 
 #ifdef KV_AVX2_GATHER
-// Four pixels a step, lane for lane as gather_portable.
+// Eight pixels a step, lane for lane as gather_portable: pixels i and i + 4
+// go to lane i % 4 in that order.
+template <bool SCALED>
 __attribute__((target("avx2"))) void gather_avx2(const unsigned char *raw, int32_t n,
                                                  const fold_params_t &fold, int32_t input,
                                                  double *best, int32_t *best_input, lanes_t *l) {
-    const __m128i swap = _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-    const __m128i invalid = _mm_set1_epi32(INT_MAP_INVALID);
-    const __m128i in = _mm_set1_epi32(input);
-    const __m256i high_halves = _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7);
+    const __m256i swap = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3,
+                                          2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    const __m256i invalid = _mm256_set1_epi32(INT_MAP_INVALID);
+    const __m256i in = _mm256_set1_epi32(input);
     const __m256d factor = _mm256_set1_pd(fold.factor);
     const __m256d minus_one = _mm256_set1_pd(-1.0);
     __m256d sum = _mm256_loadu_pd(l->sum);
     __m256d top = _mm256_loadu_pd(l->top);
-    __m128i valid = _mm_setzero_si128(); // at most 32767 a lane in one row
+    __m256i valid = _mm256_setzero_si256(); // at most 32767 a lane in one row
     int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m128i c =
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(raw + 4 * i)), swap);
-        valid = _mm_sub_epi32(valid, _mm_cmplt_epi32(c, invalid));
-        __m256d y = _mm256_cvtepi32_pd(c);
-        if (fold.scaled) {
-            y = _mm256_mul_pd(y, factor);
+    for (; i + 8 <= n; i += 8) {
+        const __m256i c = _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(raw + 4 * i)), swap);
+        valid = _mm256_sub_epi32(valid, _mm256_cmpgt_epi32(invalid, c));
+        __m256d y0 = _mm256_cvtepi32_pd(_mm256_castsi256_si128(c));
+        __m256d y1 = _mm256_cvtepi32_pd(_mm256_extracti128_si256(c, 1));
+        if constexpr (SCALED) {
+            y0 = _mm256_mul_pd(y0, factor);
+            y1 = _mm256_mul_pd(y1, factor);
         }
-        const __m256d square = _mm256_mul_pd(y, y);
-        const __m256d b = _mm256_loadu_pd(best + i);
-        const __m256d in_v = _mm256_cmp_pd(b, minus_one, _CMP_GE_OQ);
-        const __m256d s = _mm256_and_pd(in_v, square);
-        sum = _mm256_add_pd(sum, s);
-        top = _mm256_max_pd(top, s);
-        const __m256d wins = _mm256_and_pd(in_v, _mm256_cmp_pd(square, b, _CMP_GT_OQ));
-        _mm256_storeu_pd(best + i, _mm256_blendv_pd(b, square, wins));
-        const __m128i wins32 = _mm256_castsi256_si128(
-            _mm256_permutevar8x32_epi32(_mm256_castpd_si256(wins), high_halves));
-        auto *at = reinterpret_cast<__m128i *>(best_input + i);
-        _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), in, wins32));
+        const __m256d square0 = _mm256_mul_pd(y0, y0), square1 = _mm256_mul_pd(y1, y1);
+        const __m256d b0 = _mm256_loadu_pd(best + i), b1 = _mm256_loadu_pd(best + i + 4);
+        const __m256d s0 = _mm256_and_pd(_mm256_cmp_pd(b0, minus_one, _CMP_GE_OQ), square0);
+        const __m256d s1 = _mm256_and_pd(_mm256_cmp_pd(b1, minus_one, _CMP_GE_OQ), square1);
+        sum = _mm256_add_pd(_mm256_add_pd(sum, s0), s1);
+        top = _mm256_max_pd(_mm256_max_pd(top, s0), s1);
+        // Never where b is NaN: outside V.
+        const __m256d wins0 = _mm256_cmp_pd(square0, b0, _CMP_GT_OQ);
+        const __m256d wins1 = _mm256_cmp_pd(square1, b1, _CMP_GT_OQ);
+        _mm256_storeu_pd(best + i, _mm256_blendv_pd(b0, square0, wins0));
+        _mm256_storeu_pd(best + i + 4, _mm256_blendv_pd(b1, square1, wins1));
+        // The eight masks' low halves, in pixel order.
+        const __m256 halves =
+            _mm256_shuffle_ps(_mm256_castpd_ps(wins0), _mm256_castpd_ps(wins1), 0x88);
+        const __m256i wins = _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(halves), 0xD8));
+        auto *at = reinterpret_cast<__m256i *>(best_input + i);
+        _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), in, wins));
     }
     _mm256_storeu_pd(l->sum, sum);
     _mm256_storeu_pd(l->top, top);
-    alignas(16) int32_t counts[4];
-    _mm_store_si128(reinterpret_cast<__m128i *>(counts), valid);
+    alignas(32) int32_t counts[8];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(counts), valid);
     for (int k = 0; k < 4; ++k) {
-        l->valid[k] += counts[k];
+        l->valid[k] += counts[k] + counts[k + 4];
     }
     for (; i < n; ++i) {
         gather_pixel(raw + 4 * i, fold, input, best + i, best_input + i, l, i & 3);
     }
+}
+
+void gather_avx2_any(const unsigned char *raw, int32_t n, const fold_params_t &fold,
+                     int32_t input, double *best, int32_t *best_input, lanes_t *l) {
+    (fold.scaled ? gather_avx2<true> : gather_avx2<false>)(raw, n, fold, input, best, best_input,
+                                                           l);
 }
 #endif
 
@@ -122,7 +137,7 @@ using gather_fn = void (*)(const unsigned char *, int32_t, const fold_params_t &
 gather_fn gather_of(const rss_plan_t &p) {
 #ifdef KV_AVX2_GATHER
     if (p.kernels != fold_portable_kernels()) {
-        return gather_avx2; // the plan's kernels are AVX2 ones
+        return gather_avx2_any; // the plan's kernels are AVX2 ones
     }
 #endif
     (void)p;
