@@ -107,7 +107,8 @@ __attribute__((target("avx2"))) void gather_avx2(const unsigned char *raw, int32
         // The eight masks' low halves, in pixel order.
         const __m256 halves =
             _mm256_shuffle_ps(_mm256_castpd_ps(wins0), _mm256_castpd_ps(wins1), 0x88);
-        const __m256i wins = _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(halves), 0xD8));
+        const __m256i wins =
+            _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(halves), 0xD8));
         auto *at = reinterpret_cast<__m256i *>(best_input + i);
         _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), in, wins));
     }
@@ -123,8 +124,8 @@ __attribute__((target("avx2"))) void gather_avx2(const unsigned char *raw, int32
     }
 }
 
-void gather_avx2_any(const unsigned char *raw, int32_t n, const fold_params_t &fold,
-                     int32_t input, double *best, int32_t *best_input, lanes_t *l) {
+void gather_avx2_any(const unsigned char *raw, int32_t n, const fold_params_t &fold, int32_t input,
+                     double *best, int32_t *best_input, lanes_t *l) {
     (fold.scaled ? gather_avx2<true> : gather_avx2<false>)(raw, n, fold, input, best, best_input,
                                                            l);
 }
@@ -172,32 +173,6 @@ void gather_rows(const rss_plan_t &p, const budget_work_t &w, const member_t &m,
                m.number - 1, w.best + at, w.best_input + at, &l);
     }
     l.add_to(s);
-}
-
-void gather_kept(const rss_plan_t &p, const budget_work_t &w, const rss_batch_t &batch,
-                 int32_t kept, const unsigned char *store, row_span_t span, budget_sums_t *sums) {
-    const gather_fn gather = gather_of(p);
-    lanes_t lanes[RSS_BATCH_MAX];
-    member_rows_t parts[RSS_BATCH_MAX];
-    for (int32_t i = 0; i < kept; ++i) {
-        parts[i] = member_rows(batch.members[i], span);
-    }
-    for (int32_t row = span.top; row < span.top + span.rows; ++row) {
-        for (int32_t i = 0; i < kept; ++i) {
-            const member_t &m = batch.members[i];
-            const window_t &window = m.block.window;
-            const int32_t r = row - window.y - parts[i].first_row;
-            if (m.role != ROLE_FOLD || r < 0 || r >= parts[i].rows) {
-                continue;
-            }
-            const std::size_t at = static_cast<std::size_t>(row - span.top) * p.width + window.x;
-            gather(store + m.kept_at + 4 * static_cast<std::size_t>(r) * window.width, window.width,
-                   m.fold, m.number - 1, w.best + at, w.best_input + at, &lanes[i]);
-        }
-    }
-    for (int32_t i = 0; i < kept; ++i) {
-        lanes[i].add_to(&sums[batch.members[i].number - 1]);
-    }
 }
 
 // The result's sums of n pixels over V into `s`; with `best`, marks each

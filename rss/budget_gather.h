@@ -18,13 +18,6 @@ void gather_rows(const rss_plan_t &p, const budget_work_t &w, const member_t &m,
                  const unsigned char *counts, int32_t row, int32_t rows, int32_t best_top,
                  budget_sums_t *s);
 
-// Gathers a band's rows of the batch's first `kept` members, kept in the
-// worker's store, row by row across the members (so that a row's largest
-// squares stay in cache), against `best` (the band's rows), into the
-// members' sums (one per input, by number).
-void gather_kept(const rss_plan_t &p, const budget_work_t &w, const rss_batch_t &batch,
-                 int32_t kept, const unsigned char *store, row_span_t span, budget_sums_t *sums);
-
 // The result's sums of n pixels over V into `s`; with `best`, marks each
 // pixel in V (-1) or not (NaN) there.
 void note_sums(const double *sums, std::size_t n, double *best, budget_sums_t *s);

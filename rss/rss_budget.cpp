@@ -73,7 +73,7 @@ int32_t budget_alloc(rss_budget_state_t *b, int32_t inputs, const rss_plan_t &p,
     if (p.mode == MODE_BATCHES) {
         return 0;
     }
-    // The members whose rows of a band fit the store, in order.
+    // The members whose rows of a band fit the store, from the first on.
     const std::size_t limit = store_limit(int64_t{p.width} * p.height);
     std::size_t used = 0;
     for (int32_t i = 0; i < batch->count; ++i) {
@@ -119,19 +119,16 @@ void budget_band(rss_budget_state_t *b, const rss_plan_t &p, const rss_batch_t &
     const row_span_t span = band_span(p, band);
     const std::size_t n = static_cast<std::size_t>(span.rows) * p.width;
     note_sums(w->sum, n, bw.best, &partial[b->count]);
-    int32_t kept = 0;
-    while (kept < batch.count && batch.members[kept].kept) {
-        ++kept;
-    }
-    gather_kept(p, bw, batch, kept, w->kept, span, partial);
-    for (int32_t i = kept; i < batch.count; ++i) {
+    for (int32_t i = 0; i < batch.count; ++i) {
         const member_t &m = batch.members[i];
         const member_rows_t part = member_rows(m, span);
         const std::size_t values = static_cast<std::size_t>(part.rows) * m.block.window.width;
-        if (part.rows > 0 &&
-            df_read_phase_at(m.stream, &m.block, int64_t{part.first_row} * m.block.window.width,
-                             w->piece, values) == 0) {
-            gather_rows(p, bw, m, w->piece, m.block.window.y + part.first_row, part.rows, span.top,
+        const unsigned char *data = m.kept ? w->kept + m.kept_at : w->piece;
+        if (m.role == ROLE_FOLD && part.rows > 0 &&
+            (m.kept ||
+             df_read_phase_at(m.stream, &m.block, int64_t{part.first_row} * m.block.window.width,
+                              w->piece, values) == 0)) {
+            gather_rows(p, bw, m, data, m.block.window.y + part.first_row, part.rows, span.top,
                         &partial[m.number - 1]);
         }
     }
