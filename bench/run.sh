@@ -18,7 +18,8 @@
 #                             the run with each of its mechanisms switched
 #                             off in turn (bench_variant), against the run
 #                             with all of them (BENCH_MODES="all one-worker"
-#                             picks the variants)
+#                             picks the variants); each variant's run starts
+#                             with the output of the one before written back
 #
 # Inputs are generated once into $BENCH_DIR (default build/bench/scratch).
 # KELVORIN_BIN=path times another build of the tool on the same inputs;
@@ -131,6 +132,8 @@ if [ -n "$mechanisms" ]; then
         declare -A t=() p=()
         for ((r = 0; r < runs; r++)); do
             for m in "${modes[@]}"; do
+                # No run pays for writing back the output of the one before.
+                sync
                 read -r s k < <(once "$variant" "$m" "$out" "${inputs[@]}")
                 t[$m]="${t[$m]:-} $s"
                 p[$m]=$(( k > ${p[$m]:-0} ? k : ${p[$m]:-0} ))
