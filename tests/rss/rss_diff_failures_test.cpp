@@ -5,11 +5,6 @@
 
 #include <cmath>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 using namespace rss_diff;
@@ -98,23 +93,19 @@ TEST_F(RssDiff, FewFreeFileDescriptors) {
     // check needs a pipe of its own; later starts find the type cached.
     run_with(library_run, c, names);
 
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowest_free = dup(0);
-    ASSERT_GE(lowest_free, 0);
-    close(lowest_free);
     // Full batches open the next batch's members ahead and run short of
     // descriptors there, on the first member or a later one as the batch
     // size goes; a batch as large as the limit allows runs short as it is
     // opened.
     for (const int32_t batch_max : {RSS_BATCH_MAX, 2, 3, 4, 5, 6}) {
         tuning_.batch_max = batch_max;
-        // Room for capturing both streams (four descriptors) and four more.
-        rlimit tight = saved;
-        tight.rlim_cur = static_cast<rlim_t>(lowest_free + 8);
-        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-        const outcome_t got = run_with(library_run, c, names);
-        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+        outcome_t got;
+        {
+            // Room for capturing both streams (four descriptors) and four more.
+            const few_descriptors_t few(8);
+            ASSERT_TRUE(few.ok);
+            got = run_with(library_run, c, names);
+        }
 
         EXPECT_EQ(got.ok, expected.ok) << "batches of " << batch_max;
         EXPECT_EQ(got.err, expected.err);

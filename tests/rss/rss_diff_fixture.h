@@ -19,11 +19,40 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace rss_diff {
 
 inline constexpr int32_t INVALID = 0x7FFFFFF8;
 inline constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 inline constexpr float INF = std::numeric_limits<float>::infinity();
+
+#ifndef _WIN32
+// While it lives, only `spare` more file descriptors can be opened.
+struct few_descriptors_t {
+    explicit few_descriptors_t(int spare) {
+        const int lowest_free = dup(0);
+        close(lowest_free);
+        rlimit tight{};
+        ok = lowest_free >= 0 && getrlimit(RLIMIT_NOFILE, &saved) == 0;
+        tight = saved;
+        tight.rlim_cur = static_cast<rlim_t>(lowest_free + spare);
+        ok = ok && setrlimit(RLIMIT_NOFILE, &tight) == 0;
+    }
+    ~few_descriptors_t() {
+        if (ok) {
+            setrlimit(RLIMIT_NOFILE, &saved);
+        }
+    }
+    few_descriptors_t(const few_descriptors_t &) = delete;
+    few_descriptors_t &operator=(const few_descriptors_t &) = delete;
+    rlimit saved{};
+    bool ok = false;
+};
+#endif
 
 // Ways to spoil an input file after it is written.
 enum class damage_t {
