@@ -156,6 +156,35 @@ inline bool note_sum(double sum, lanes_t *l, int k) {
     return in_v;
 }
 
+#ifdef KV_AVX2_GATHER
+// Four pixels a step, lane for lane as note_sum; yields the pixels noted.
+__attribute__((target("avx2"))) std::size_t note_sums_avx2(const double *sums, std::size_t n,
+                                                           double *best, lanes_t *l) {
+    const __m256d largest = _mm256_set1_pd(LARGEST_SQUARE);
+    const __m256d in_v_mark = _mm256_set1_pd(-1.0);
+    const __m256d not_in_v = _mm256_set1_pd(NOT_IN_V);
+    __m256d sum = _mm256_loadu_pd(l->sum);
+    __m256d top = _mm256_loadu_pd(l->top);
+    __m256i valid = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(l->valid));
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d x = _mm256_loadu_pd(sums + i);
+        const __m256d in_v = _mm256_cmp_pd(x, largest, _CMP_LE_OQ);
+        const __m256d v = _mm256_and_pd(in_v, x);
+        sum = _mm256_add_pd(sum, v);
+        top = _mm256_max_pd(top, v);
+        valid = _mm256_sub_epi64(valid, _mm256_castpd_si256(in_v));
+        if (best != nullptr) {
+            _mm256_storeu_pd(best + i, _mm256_blendv_pd(not_in_v, in_v_mark, in_v));
+        }
+    }
+    _mm256_storeu_pd(l->sum, sum);
+    _mm256_storeu_pd(l->top, top);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(l->valid), valid);
+    return i;
+}
+#endif
+
 } // namespace
 
 // Gathers `rows` rows of a member's counts (big-endian, its window's width)
@@ -177,22 +206,16 @@ void gather_rows(const rss_plan_t &p, const budget_work_t &w, const member_t &m,
 
 // The result's sums of n pixels over V into `s`; with `best`, marks each
 // pixel in V (-1) or not (NaN) there.
-void note_sums(const double *sums, std::size_t n, double *best, budget_sums_t *s) {
+void note_sums(const rss_plan_t &p, const double *sums, std::size_t n, double *best,
+               budget_sums_t *s) {
     lanes_t l;
     std::size_t i = 0;
-    if (best == nullptr) {
-        for (; i + 4 <= n; i += 4) {
-            for (int k = 0; k < 4; ++k) {
-                note_sum(sums[i + k], &l, k);
-            }
-        }
-    } else {
-        for (; i + 4 <= n; i += 4) {
-            for (int k = 0; k < 4; ++k) {
-                best[i + k] = note_sum(sums[i + k], &l, k) ? -1.0 : NOT_IN_V;
-            }
-        }
+#ifdef KV_AVX2_GATHER
+    if (p.kernels != fold_portable_kernels()) {
+        i = note_sums_avx2(sums, n, best, &l);
     }
+#endif
+    (void)p;
     for (; i < n; ++i) {
         const bool in_v = note_sum(sums[i], &l, static_cast<int>(i & 3));
         if (best != nullptr) {
@@ -210,20 +233,26 @@ void note_sums(const double *sums, std::size_t n, double *best, budget_sums_t *s
 void count_dominant(const budget_work_t &w, std::size_t n, budget_sums_t *sums, int32_t inputs,
                     int32_t *map, std::size_t at) {
     constexpr int32_t FEW = RSS_BATCH_MAX;
-    int64_t tally[4][FEW] = {};
-    for (std::size_t i = 0; i < n; ++i) {
-        const bool in_v = w.best[i] >= -1.0;
-        const int32_t input = w.best_input[i];
-        if (in_v && input < FEW) {
-            ++tally[i & 3][input];
-        } else if (in_v) {
-            ++sums[input].dominant;
+    if (inputs <= FEW) {
+        int64_t tally[4][FEW + 1] = {}; // [FEW]: outside V
+        const double *best = w.best;
+        const int32_t *best_input = w.best_input;
+        for (std::size_t i = 0; i < n; ++i) {
+            // Without a branch on V (holes in it are scattered).
+            const int32_t in_v = -static_cast<int32_t>(best[i] >= -1.0);
+            ++tally[i & 3][(best_input[i] & in_v) | (FEW & ~in_v)];
         }
-        if (map != nullptr) {
-            map[at + i] = in_v ? input : INT_MAP_INVALID;
+        for (int32_t i = 0; i < inputs; ++i) {
+            sums[i].dominant += tally[0][i] + tally[1][i] + tally[2][i] + tally[3][i];
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (w.best[i] >= -1.0) {
+                ++sums[w.best_input[i]].dominant;
+            }
         }
     }
-    for (int32_t i = 0; i < std::min(inputs, FEW); ++i) {
-        sums[i].dominant += tally[0][i] + tally[1][i] + tally[2][i] + tally[3][i];
+    for (std::size_t i = 0; map != nullptr && i < n; ++i) {
+        map[at + i] = w.best[i] >= -1.0 ? w.best_input[i] : INT_MAP_INVALID;
     }
 }

@@ -20,7 +20,8 @@ void gather_rows(const rss_plan_t &p, const budget_work_t &w, const member_t &m,
 
 // The result's sums of n pixels over V into `s`; with `best`, marks each
 // pixel in V (-1) or not (NaN) there.
-void note_sums(const double *sums, std::size_t n, double *best, budget_sums_t *s);
+void note_sums(const rss_plan_t &p, const double *sums, std::size_t n, double *best,
+               budget_sums_t *s);
 
 // Counts where each input dominates the n pixels gathered (sums, one per
 // input), and marks them on the dominance map from pixel `at` on.

@@ -118,7 +118,7 @@ void budget_band(rss_budget_state_t *b, const rss_plan_t &p, const rss_batch_t &
     std::memset(partial, 0, sizeof(budget_sums_t) * (b->count + 1));
     const row_span_t span = band_span(p, band);
     const std::size_t n = static_cast<std::size_t>(span.rows) * p.width;
-    note_sums(w->sum, n, bw.best, &partial[b->count]);
+    note_sums(p, w->sum, n, bw.best, &partial[b->count]);
     for (int32_t i = 0; i < batch.count; ++i) {
         const member_t &m = batch.members[i];
         const member_rows_t part = member_rows(m, span);
@@ -139,7 +139,7 @@ void budget_band(rss_budget_state_t *b, const rss_plan_t &p, const rss_batch_t &
 void budget_take(rss_budget_state_t *b, const rss_plan_t &p, const rss_worker_t &w, int32_t band) {
     if (p.mode == MODE_BATCHES) {
         const row_span_t span = band_span(p, band);
-        note_sums(w.sum + static_cast<std::size_t>(span.top) * p.width,
+        note_sums(p, w.sum + static_cast<std::size_t>(span.top) * p.width,
                   static_cast<std::size_t>(span.rows) * p.width, nullptr, &b->result);
         return;
     }
