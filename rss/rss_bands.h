@@ -28,8 +28,9 @@ struct rss_sums_t {
 // sum rows of the bands it takes (its own band in a single pass; in batches
 // the frame's rows of the bands it takes), where it rounds counts to (in a
 // single pass the slots of the bands it rounds; in batches the run's thread
-// packs the counts of the bands it takes at the front of the frame's sum)
-// and its share of what the batch's members show.
+// packs the counts of the bands it takes at the front of the frame's sum),
+// its share of what the batch's members show and, in a single pass with a
+// budget, its store of the kept members' rows of its band (rss_budget).
 struct rss_worker_t {
     unsigned char *piece;
     double *sum;
@@ -60,8 +61,8 @@ member_rows_t member_rows(const member_t &m, row_span_t span);
 
 // Reads every member's rows of a band into the worker's piece (a kept
 // member's into its place in the worker's store), searches them for valid
-// data and folds them into the worker's sum rows. A member that
-// fails is told to the queue.
+// data and folds them into the worker's sum rows. A member that fails is
+// told to the queue.
 void fold_band(const rss_plan_t &p, const rss_batch_t &b, rss_worker_t *w, band_queue_t *q,
                int32_t band);
 

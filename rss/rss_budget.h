@@ -6,10 +6,10 @@
 // each worker keeps its band's rows of the members in a store of its own
 // while it folds them (the members that fit; the rest it reads once more)
 // and, once the band is folded, gathers them into the band's partial,
-// beside the band's slot; the run's thread adds the partials up as it takes the bands, in
-// order, so that the sums do not depend on which worker took which band. In
-// batches V is known only at the end: both workers then read every input
-// once more, against the result's counts.
+// beside the band's slot; the run's thread adds the partials up as it takes
+// the bands, in order, so that the sums do not depend on which worker took
+// which band. In batches V is known only at the end: both workers then read
+// every input once more, against the result's counts.
 #pragma once
 
 #include "rss/rss_bands.h"
