@@ -198,7 +198,10 @@ std::string check_failure_message(const run_record_t &run, const run_check_optio
 } // namespace
 
 std::string check_failure(const run_record_t &run, const run_check_options_t &options) {
-    if (run.verbose ? run.out.find("Wrote \"") != std::string::npos : !run.out.empty()) {
+    // The line of a written result, not merely its words: the names shown
+    // above it may hold them too.
+    const std::string wrote = "\nWrote \"" + run.out_name + "\"\n";
+    if (run.verbose ? run.out.find(wrote) != std::string::npos : !run.out.empty()) {
         return "standard output of a failed run is wrong: " + run.out;
     }
     if (run.err.empty()) {
